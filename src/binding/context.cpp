@@ -1,0 +1,93 @@
+// The namespace object shared by the function objects of one module.
+#include "binding/context.hpp"
+
+#include <cstddef>
+
+namespace pm {
+namespace {
+
+int context_traverse(PyObject* self, visitproc visit, void* arg) {
+  auto* c = reinterpret_cast<Context*>(self);
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(c->dict);
+  for (PyObject* o : c->originals) Py_VISIT(o);
+  return 0;
+}
+
+int context_clear(PyObject* self) {
+  auto* c = reinterpret_cast<Context*>(self);
+  Py_CLEAR(c->dict);
+  for (PyObject*& o : c->originals) Py_CLEAR(o);
+  return 0;
+}
+
+void context_dealloc(PyObject* self) {
+  PyTypeObject* tp = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  context_clear(self);
+  tp->tp_free(self);
+  Py_DECREF(tp);
+}
+
+PyType_Slot kSlots[] = {
+    {Py_tp_traverse, reinterpret_cast<void*>(context_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(context_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(context_dealloc)},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    "proofmark_core.verify.namespace",
+    sizeof(Context),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+        Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    kSlots,
+};
+
+// One type for the life of the process: the module is never torn down.
+PyTypeObject* context_type() {
+  static PyObject* type = nullptr;
+  if (!type) type = require(PyType_FromSpec(&kSpec)).release();
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace
+
+Ref Context::lookup(Name n) const {
+  PyObject* key = name_str(n);
+  PyObject* v = PyDict_GetItemWithError(dict, key);
+  if (v) return Ref::borrow(v);
+  if (PyErr_Occurred()) throw PyErrorSet{};
+  PyObject* builtins = PyEval_GetBuiltins();
+  if (builtins) {
+    v = PyDict_GetItemWithError(builtins, key);
+    if (v) return Ref::borrow(v);
+    if (PyErr_Occurred()) throw PyErrorSet{};
+  }
+  PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
+  throw PyErrorSet{};
+}
+
+bool Context::still_original(Name n) const {
+  PyObject* v = PyDict_GetItemWithError(dict, name_str(n));
+  if (!v && PyErr_Occurred()) throw PyErrorSet{};
+  return v && v == originals[static_cast<int>(n)];
+}
+
+void Context::record_original(Name n, PyObject* obj) {
+  PyObject*& slot = originals[static_cast<int>(n)];
+  Py_XSETREF(slot, Py_NewRef(obj));
+}
+
+Ref make_context(PyObject* module_dict) {
+  PyTypeObject* tp = context_type();
+  auto* c = PyObject_GC_New(Context, tp);
+  if (!c) throw PyErrorSet{};
+  c->dict = Py_NewRef(module_dict);
+  for (PyObject*& o : c->originals) o = nullptr;
+  PyObject_GC_Track(c);
+  return Ref::steal(reinterpret_cast<PyObject*>(c));
+}
+
+}  // namespace pm

@@ -1,0 +1,37 @@
+// The module namespace as the functions see it: every name is read at the moment of use.
+#pragma once
+
+#include "binding/names.hpp"
+#include "binding/ref.hpp"
+
+namespace pm {
+
+// Owned by every function object of the module. Besides the namespace it keeps
+// the objects that start-up bound, so that a fast path can tell whether a name
+// still holds its original value.
+struct Context {
+  PyObject_HEAD
+  PyObject* dict;
+  PyObject* originals[kNameCount];
+
+  // The value bound to `n` now: the namespace first, then the builtins, else NameError.
+  Ref lookup(Name n) const;
+  bool is_original(PyObject* obj, Name n) const {
+    return obj == originals[static_cast<int>(n)];
+  }
+  // True when `n` is still bound to what start-up bound.
+  bool still_original(Name n) const;
+  void record_original(Name n, PyObject* obj);
+
+  // `n(args...)`, through whatever `n` is bound to now.
+  template <class... A>
+  Ref call(Name n, A... args) const {
+    Ref f = lookup(n);
+    return pm::call(f.get(), args...);
+  }
+};
+
+// A new context over a module's namespace dict.
+Ref make_context(PyObject* module_dict);
+
+}  // namespace pm

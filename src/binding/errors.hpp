@@ -1,0 +1,14 @@
+// Small helpers for the exception that is pending in the interpreter.
+#pragma once
+
+#include "binding/ref.hpp"
+
+namespace pm {
+
+// Attaches `note` to the pending exception through its add_note method.
+void add_note_to_pending(const char* note);
+
+// Adds a traceback entry named `where` to the pending exception.
+void add_traceback_entry(const char* where, const char* filename, int line, PyObject* globals);
+
+}  // namespace pm
