@@ -4,7 +4,7 @@
 namespace pm {
 namespace {
 
-const StaticStr kSub("sub"), kSearch("search"), kSplit("split"), kIgnoreCase("I"),
+const StaticStr kSub("sub"), kSearch("search"), kFullmatch("fullmatch"), kSplit("split"), kIgnoreCase("I"),
     kFlags("flags");
 
 }  // namespace
@@ -28,6 +28,12 @@ Ref re_sub_ignore_case(const Context& ns, const StaticStr& pattern, const Static
 bool re_search(const Context& ns, const StaticStr& pattern, PyObject* s) {
   Ref re = ns.lookup(Name::re);
   Ref m = call_method(re.get(), kSearch, pattern.get(), s);
+  return truthy(m.get());
+}
+
+bool re_fullmatch(const Context& ns, const StaticStr& pattern, PyObject* s) {
+  Ref re = ns.lookup(Name::re);
+  Ref m = call_method(re.get(), kFullmatch, pattern.get(), s);
   return truthy(m.get());
 }
 

@@ -13,6 +13,8 @@ Ref re_sub_ignore_case(const Context& ns, const StaticStr& pattern, const Static
                        PyObject* s);
 // Truth of `re.search(pattern, s)`
 bool re_search(const Context& ns, const StaticStr& pattern, PyObject* s);
+// Truth of `re.fullmatch(pattern, s)`
+bool re_fullmatch(const Context& ns, const StaticStr& pattern, PyObject* s);
 // `re.split(pattern, s)`
 Ref re_split(const Context& ns, const StaticStr& pattern, PyObject* s);
 

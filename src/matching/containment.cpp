@@ -1,7 +1,7 @@
 // Containment tests of a literal in a pool of texts: _in, _tokens, _words_in.
 #include "matching/containment.hpp"
 
-#include "matching/re_call.hpp"
+#include "analysis/inline_re.hpp"
 
 namespace pm {
 namespace {
@@ -9,7 +9,7 @@ namespace {
 // Inline pattern, handed to the namespace's `re` as text on every call.
 const StaticStr kNonWordRunPattern(R"([^\w]+)");
 
-const StaticStr kSplit("split"), kIsdigit("isdigit");
+const StaticStr kIsdigit("isdigit");
 
 // Walks a pool in list order and yields the entries worth normalising: None and
 // empty texts are passed over, anything else but an exact str is refused when
@@ -97,7 +97,7 @@ bool is_word(PyObject* piece) {
 
 Ref tokens(const Context& ns, PyObject* const* args) {
   Ref n = ns.call(Name::_norm, args[0]);
-  Ref pieces = re_call(ns, kSplit, kNonWordRunPattern.get(), n.get());
+  Ref pieces = re_split(ns, kNonWordRunPattern, n.get());
   Ref words = require(PyList_New(0));
   Ref it = require(PyObject_GetIter(pieces.get()));
   while (Ref piece = Ref::steal(PyIter_Next(it.get()))) {

@@ -2,7 +2,7 @@
 #include "matching/normal_form.hpp"
 
 #include "analysis/patterns.hpp"
-#include "matching/re_call.hpp"
+#include "analysis/inline_re.hpp"
 
 namespace pm {
 namespace {
@@ -13,7 +13,7 @@ const StaticStr kTrailingTimesPattern(R"((?<=\d)x$)");
 const StaticStr kKeyValuePattern(R"([\w.-]+\s*=\s*.+)");
 
 const StaticStr kHome("home"), kStrip("strip"), kLower("lower"), kReplace("replace"),
-    kSplit("split"), kSub("sub"), kFullmatch("fullmatch");
+    kSplit("split");
 const StaticStr kTilde("~"), kQuotes("`'\""), kSpace(" "), kEmpty(""), kComma(","),
     kEquals("="), kSpacedEquals(" = ");
 
@@ -30,13 +30,13 @@ Ref norm(const Context& ns, PyObject* const* args) {
   Ref s = require(PyUnicode_Replace(args[0], kTilde.get(), home.get(), -1));
   s = call_method(s.get(), kStrip);
   s = call_method(s.get(), kStrip, kQuotes.get());
-  s = re_call(ns, kSub, kWhitespaceRunPattern.get(), kSpace.get(), s.get());
+  s = re_sub(ns, kWhitespaceRunPattern, kSpace, s.get());
   s = call_method(s.get(), kLower);
   // Decided before the trailing "x" goes: "1,000x" keeps its comma.
   if (pattern_match(ns, Name::NUM_RE, s.get())) {
     s = call_method(s.get(), kReplace, kComma.get(), kEmpty.get());
   }
-  return re_call(ns, kSub, kTrailingTimesPattern.get(), kEmpty.get(), s.get());
+  return re_sub(ns, kTrailingTimesPattern, kEmpty, s.get());
 }
 
 // Distinct forms in the order they were first made, so that the variant list
@@ -112,8 +112,7 @@ Ref variants(const Context& ns, PyObject* const* args) {
   Ref s = ns.call(Name::_norm, args[0]);
   FormSet forms;
   add_plain_forms(forms, s);
-  Ref key_value = re_call(ns, kFullmatch, kKeyValuePattern.get(), s.get());
-  if (truthy(key_value.get())) add_key_value_forms(forms, s);
+  if (re_fullmatch(ns, kKeyValuePattern, s.get())) add_key_value_forms(forms, s);
   return forms.long_enough();
 }
 
