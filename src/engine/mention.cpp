@@ -1,13 +1,14 @@
 // Back-quoted spans never keep a claim from being a mention: they are blanked first.
 #include "engine/mention.hpp"
 
+#include "analysis/inline_re.hpp"
 #include "analysis/patterns.hpp"
 #include "engine/values.hpp"
 
 namespace pm {
 namespace {
 
-const StaticStr kSub("sub"), kBackquotedSpan("`[^`]*`"), kSpace(" ");
+const StaticStr kBackquotedSpan("`[^`]*`"), kSpace(" ");
 
 bool is_loose_kind(PyObject* kind) {
   return equals(kind, word::kOther) || equals(kind, word::kExternalAction) ||
@@ -17,9 +18,7 @@ bool is_loose_kind(PyObject* kind) {
 }  // namespace
 
 Ref blank_backquoted(const Context& ns, PyObject* text) {
-  Ref re = ns.lookup(Name::re);
-  Ref sub = getattr(re.get(), kSub);
-  return call(sub.get(), kBackquotedSpan.get(), kSpace.get(), text);
+  return re_sub(ns, kBackquotedSpan, kSpace, text);
 }
 
 bool is_mention(const Context& ns, PyObject* kind, PyObject* bare) {
