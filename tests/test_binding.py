@@ -3,6 +3,7 @@
 import builtins
 import ctypes
 import inspect
+import pickle
 import re
 import sys
 
@@ -218,6 +219,7 @@ def test_names_module_and_defaults(name):
     assert f.__module__ == "proofmark_core.verify"
     assert f.__defaults__ is None and f.__kwdefaults__ is None
     assert name in repr(f)
+    assert pickle.loads(pickle.dumps(f)) is f
 
 
 @pytest.mark.parametrize("name", sorted(DOCS))
