@@ -77,7 +77,7 @@ def test_fresh_namespace_lists_dunders_then_the_bound_names_in_order(package):
     assert "__path__" not in names and "__all__" not in names
 
 
-def test_module_attributes_come_from_its_spec():
+def test_module_attributes_come_from_the_import_machinery():
     assert m.__name__ == "proofmark_core.verify"
     assert m.__package__ == "proofmark_core"
     assert m.__doc__ == MODULE_DOC
