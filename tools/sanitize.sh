@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 py=${PYTHON:-python3}
 source tools/staged_build.sh
 
-staged_build build/sanitize \
+staged_build "build/sanitize-$("$py" -c "import sys; print(sys.implementation.cache_tag)")" \
   "-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=undefined" \
   "-fsanitize=address,undefined"
 
