@@ -75,21 +75,49 @@ void add_plain_forms(FormSet& forms, const Ref& s) {
   forms.add(call_method(s.get(), kReplace, kSpace.get(), kEmpty.get()));
 }
 
-// `k, v = parts`, failing as the interpreter's unpacking does when parts is no pair.
-// Only a rebound `re` or `_norm` can make the split come out otherwise.
+// The interpreter's errors for unpacking `parts` into two names.
+[[noreturn]] void not_iterable(PyObject* parts) {
+  if (PyErr_ExceptionMatches(PyExc_TypeError) && !Py_TYPE(parts)->tp_iter &&
+      !PySequence_Check(parts)) {
+    PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object",
+                 Py_TYPE(parts)->tp_name);
+  }
+  throw PyErrorSet{};
+}
+
+// From 3.14 on the message counts the parts of an exact list, tuple or dict.
+[[noreturn]] void too_many_values([[maybe_unused]] PyObject* parts) {
+#if PY_VERSION_HEX >= 0x030E0000
+  if (PyList_CheckExact(parts) || PyTuple_CheckExact(parts) || PyDict_CheckExact(parts)) {
+    PyErr_Format(PyExc_ValueError, "too many values to unpack (expected 2, got %zd)",
+                 PyObject_Size(parts));
+    throw PyErrorSet{};
+  }
+#endif
+  PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+  throw PyErrorSet{};
+}
+
+Ref next_part(const Ref& it, int taken) {
+  Ref part = Ref::steal(PyIter_Next(it.get()));
+  if (part) return part;
+  if (!PyErr_Occurred()) {
+    PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", taken);
+  }
+  throw PyErrorSet{};
+}
+
+// `k, v = parts`, as the interpreter unpacks: one part at a time, and a third
+// one ends it, so that an endless iterable is not read to its end. Only a
+// rebound `re` or `_norm` can make the split come out otherwise than a pair.
 void unpack_pair(PyObject* parts, Ref& first, Ref& second) {
-  Ref seq = require(PySequence_Fast(parts, "cannot unpack non-iterable object"));
-  Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  if (n < 2) {
-    PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
-    throw PyErrorSet{};
-  }
-  if (n > 2) {
-    PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-    throw PyErrorSet{};
-  }
-  first = Ref::borrow(PySequence_Fast_GET_ITEM(seq.get(), 0));
-  second = Ref::borrow(PySequence_Fast_GET_ITEM(seq.get(), 1));
+  Ref it = Ref::steal(PyObject_GetIter(parts));
+  if (!it) not_iterable(parts);
+  first = next_part(it, 0);
+  second = next_part(it, 1);
+  Ref extra = Ref::steal(PyIter_Next(it.get()));
+  if (extra) too_many_values(parts);
+  if (PyErr_Occurred()) throw PyErrorSet{};
 }
 
 // The text of `o` as an f-string replacement field gives it.
