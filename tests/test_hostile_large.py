@@ -1,6 +1,6 @@
-"""Very large and very deep inputs. The `large` tests take a few seconds each
-(deselect them with -m "not large"); deep nesting ends in RecursionError, never
-in a crash, and the module works on afterwards."""
+"""Very large and very deep inputs. The `large` tests take up to a few seconds
+each (deselect them with -m "not large"); nesting too deep ends in
+RecursionError, never in a crash, and the module works on afterwards."""
 import sys
 
 import pytest
@@ -52,6 +52,7 @@ def nested_dict(depth, leaf):
 DEEP = 100_000  # beyond any recursion limit and any C stack this suite runs on
 
 
+@large
 @pytest.mark.parametrize("nested", [nested_list, nested_dict])
 def test_external_args_too_deep_for_json(nested):
     def make():
@@ -71,6 +72,7 @@ def test_external_args_nested_within_the_limit():
     assert same_both_ways(make) == ("returned", ("verified", "`deep leaf` in external action"))
 
 
+@large
 def test_a_target_too_deep_to_convert_to_text():
     def make():
         claim, log = scenario("other")
@@ -79,6 +81,7 @@ def test_a_target_too_deep_to_convert_to_text():
     assert same_both_ways(make)[1] is RecursionError
 
 
+@large
 @pytest.mark.parametrize("field", ["payload", "output"])
 def test_a_deep_value_where_a_text_belongs(field):
     def make():
