@@ -1,17 +1,119 @@
 // The normal form of a text, and the variant forms of a literal: _norm, _variants.
 #include "matching/normal_form.hpp"
 
+#include "analysis/patterns.hpp"
+#include "analysis/inline_re.hpp"
+
 namespace pm {
 namespace {
 
-Ref norm(const Context&, PyObject* const*) {
-  PyErr_SetString(PyExc_NotImplementedError, "_norm");
-  throw PyErrorSet{};
+// Inline patterns, handed to the namespace's `re` as text on every call.
+const StaticStr kWhitespaceRunPattern(R"(\s+)");
+const StaticStr kTrailingTimesPattern(R"((?<=\d)x$)");
+const StaticStr kKeyValuePattern(R"([\w.-]+\s*=\s*.+)");
+
+const StaticStr kHome("home"), kStrip("strip"), kLower("lower"), kReplace("replace"),
+    kSplit("split");
+const StaticStr kTilde("~"), kQuotes("`'\""), kSpace(" "), kEmpty(""), kComma(","),
+    kEquals("="), kSpacedEquals(" = ");
+
+// str(Path.home()), asked anew on every call: the home directory may change
+// between calls, and its failure must reach every normalisation.
+Ref home_dir(const Context& ns) {
+  Ref path = ns.lookup(Name::Path);
+  Ref home = call_method(path.get(), kHome);
+  return require(PyObject_Str(home.get()));
 }
 
-Ref variants(const Context&, PyObject* const*) {
-  PyErr_SetString(PyExc_NotImplementedError, "_variants");
-  throw PyErrorSet{};
+Ref norm(const Context& ns, PyObject* const* args) {
+  Ref home = home_dir(ns);
+  Ref s = require(PyUnicode_Replace(args[0], kTilde.get(), home.get(), -1));
+  s = call_method(s.get(), kStrip);
+  s = call_method(s.get(), kStrip, kQuotes.get());
+  s = re_sub(ns, kWhitespaceRunPattern, kSpace, s.get());
+  s = call_method(s.get(), kLower);
+  // Decided before the trailing "x" goes: "1,000x" keeps its comma.
+  if (pattern_match(ns, Name::NUM_RE, s.get())) {
+    s = call_method(s.get(), kReplace, kComma.get(), kEmpty.get());
+  }
+  return re_sub(ns, kTrailingTimesPattern, kEmpty, s.get());
+}
+
+// Distinct forms in the order they were first made, so that the variant list
+// comes out the same on every run.
+class FormSet {
+ public:
+  FormSet() : seen_(require(PySet_New(nullptr))), forms_(require(PyList_New(0))) {}
+
+  void add(const Ref& form) {
+    if (require_ok(PySet_Contains(seen_.get(), form.get()))) return;
+    require_ok(PySet_Add(seen_.get(), form.get()));
+    require_ok(PyList_Append(forms_.get(), form.get()));
+  }
+
+  // The members of at least two characters, as a new list.
+  Ref long_enough() const {
+    Ref kept = require(PyList_New(0));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(forms_.get()); ++i) {
+      PyObject* form = PyList_GET_ITEM(forms_.get(), i);
+      Py_ssize_t len = PyObject_Size(form);
+      if (len < 0) throw PyErrorSet{};
+      if (len > 1) require_ok(PyList_Append(kept.get(), form));
+    }
+    return kept;
+  }
+
+ private:
+  Ref seen_;
+  Ref forms_;
+};
+
+void add_plain_forms(FormSet& forms, const Ref& s) {
+  forms.add(s);
+  forms.add(call_method(s.get(), kReplace, kSpacedEquals.get(), kEquals.get()));
+  forms.add(call_method(s.get(), kReplace, kEquals.get(), kSpacedEquals.get()));
+  forms.add(call_method(s.get(), kReplace, kSpace.get(), kEmpty.get()));
+}
+
+// `k, v = parts`, failing as the interpreter's unpacking does when parts is no pair.
+// Only a rebound `re` or `_norm` can make the split come out otherwise.
+void unpack_pair(PyObject* parts, Ref& first, Ref& second) {
+  Ref seq = require(PySequence_Fast(parts, "cannot unpack non-iterable object"));
+  Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+  if (n < 2) {
+    PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %zd)", n);
+    throw PyErrorSet{};
+  }
+  if (n > 2) {
+    PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+    throw PyErrorSet{};
+  }
+  first = Ref::borrow(PySequence_Fast_GET_ITEM(seq.get(), 0));
+  second = Ref::borrow(PySequence_Fast_GET_ITEM(seq.get(), 1));
+}
+
+// The text of `o` as an f-string replacement field gives it.
+Ref formatted(const Ref& o) { return require(PyObject_Format(o.get(), kEmpty.get())); }
+
+// The five colon forms of "k = v", split at the first "=" only.
+void add_key_value_forms(FormSet& forms, const Ref& s) {
+  Ref one = require(PyLong_FromLong(1));
+  Ref parts = call_method(s.get(), kSplit, kEquals.get(), one.get());
+  Ref key, value;
+  unpack_pair(parts.get(), key, value);
+  Ref k = formatted(call_method(key.get(), kStrip));
+  Ref v = formatted(call_method(value.get(), kStrip));
+  for (const char* form : {"%U: %U", "\"%U\": %U", "%U: '%U'", "%U: \"%U\"", "\"%U\": \"%U\""}) {
+    forms.add(require(PyUnicode_FromFormat(form, k.get(), v.get())));
+  }
+}
+
+Ref variants(const Context& ns, PyObject* const* args) {
+  Ref s = ns.call(Name::_norm, args[0]);
+  FormSet forms;
+  add_plain_forms(forms, s);
+  if (re_fullmatch(ns, kKeyValuePattern, s.get())) add_key_value_forms(forms, s);
+  return forms.long_enough();
 }
 
 }  // namespace
