@@ -97,7 +97,7 @@ bool is_word(PyObject* piece) {
 
 Ref tokens(const Context& ns, PyObject* const* args) {
   Ref n = ns.call(Name::_norm, args[0]);
-  Ref pieces = re_split(ns, kNonWordRunPattern, n.get());
+  Ref pieces = re_split(ns, kNonWordRunPattern, n.get(), twin::split_non_word);
   Ref words = require(PyList_New(0));
   Ref it = require(PyObject_GetIter(pieces.get()));
   while (Ref piece = Ref::steal(PyIter_Next(it.get()))) {
