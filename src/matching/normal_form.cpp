@@ -3,6 +3,7 @@
 
 #include "analysis/patterns.hpp"
 #include "analysis/inline_re.hpp"
+#include "matching/session.hpp"
 
 namespace pm {
 namespace {
@@ -26,6 +27,8 @@ Ref home_dir(const Context& ns) {
 }
 
 Ref norm(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.norm_native()) return session.form_str(args[0]);
   Ref home = home_dir(ns);
   Ref s = require(PyUnicode_Replace(args[0], kTilde.get(), home.get(), -1));
   s = call_method(s.get(), kStrip);
@@ -109,6 +112,8 @@ void add_key_value_forms(FormSet& forms, const Ref& s) {
 }
 
 Ref variants(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.variants_native()) return session.variants_list(args[0]);
   Ref s = ns.call(Name::_norm, args[0]);
   FormSet forms;
   add_plain_forms(forms, s);
