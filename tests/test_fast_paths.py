@@ -146,3 +146,15 @@ def test_the_fast_path_compiles_no_pattern(monkeypatch):
     m.verify(claim("other", "Added `src/app.py`, saw `1,000`", "src/app.py", "1,000",
                    "the config file", "max_retries = 5"), log)
     assert compiled == []
+
+
+@DIFFERENTIAL
+@given(lit=TEXT, pad=st.text(alphabet="ab =:'\"\u00e9", max_size=40),
+       repeat=st.integers(0, 40), cut=st.integers(0, 3))
+def test_containment_in_long_texts(lit, pad, repeat, cut):
+    # Long entries reach the block-wise search; the literal, whole or cut short,
+    # stands at every offset against the 16-byte blocks.
+    body = lit[: len(lit) - cut] if cut else lit
+    texts = [pad * repeat + body + pad, (pad + lit.upper()) * repeat, pad * repeat]
+    assert_same("_in", lit, texts)
+    assert_same("_words_in", lit, texts)

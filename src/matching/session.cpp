@@ -9,6 +9,7 @@
 
 #include "analysis/rx/shapes.hpp"
 #include "analysis/rx/spacing.hpp"
+#include "matching/find.hpp"
 #include "matching/utf8.hpp"
 
 namespace pm {
@@ -127,9 +128,8 @@ Ref list_of(const std::vector<std::string>& forms) {
 }
 
 bool holds_all(std::string_view text, const std::vector<std::string>& needles) {
-  return std::all_of(needles.begin(), needles.end(), [&](const std::string& n) {
-    return memmem(text.data(), text.size(), n.data(), n.size()) != nullptr;
-  });
+  return std::all_of(needles.begin(), needles.end(),
+                     [&](const std::string& n) { return contains_bytes(text, n); });
 }
 
 // The entry at `i` is worth normalising: None and empty strs are passed over,
@@ -239,7 +239,7 @@ bool MatchSession::holds(PyObject* s, PyObject* part) {
   std::string needle = with_chars(view_of(part), [](auto c) {
     return encode(Points(c.p, c.p + c.n));
   });
-  return memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
+  return contains_bytes(text, needle);
 }
 
 bool MatchSession::words_in(PyObject* lit, PyObject* texts) {

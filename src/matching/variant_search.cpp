@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "matching/find.hpp"
+
 namespace pm {
 namespace {
 
@@ -14,10 +16,6 @@ constexpr size_t kMinAnchor = 3;
 
 bool holds(std::string_view text, size_t at, std::string_view needle) {
   return text.size() - at >= needle.size() && memcmp(text.data() + at, needle.data(), needle.size()) == 0;
-}
-
-bool contains(std::string_view text, std::string_view needle) {
-  return memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
 }
 
 // The longest substring of the shortest needle that every needle holds.
@@ -48,16 +46,13 @@ VariantSearch::VariantSearch(std::vector<std::string> needles) : needles_(std::m
 bool VariantSearch::found_in(std::string_view text) const {
   if (anchor_.empty()) {
     return std::any_of(needles_.begin(), needles_.end(),
-                       [&](const std::string& n) { return contains(text, n); });
+                       [&](const std::string& n) { return contains_bytes(text, n); });
   }
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (const void* hit = memmem(p, static_cast<size_t>(end - p), anchor_.data(), anchor_.size())) {
-    size_t h = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+  for (size_t h = find_bytes(text, 0, anchor_); h != std::string_view::npos;
+       h = find_bytes(text, h + 1, anchor_)) {
     for (size_t j = 0; j < needles_.size(); ++j) {
       if (h >= anchor_at_[j] && holds(text, h - anchor_at_[j], needles_[j])) return true;
     }
-    p = static_cast<const char*>(hit) + 1;
   }
   return false;
 }
