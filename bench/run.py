@@ -22,13 +22,16 @@ import workload  # noqa: E402
 from fallback import forced_fallback  # noqa: E402
 from proofmark_core.verify import verify  # noqa: E402
 
-REALDATA = os.path.join(os.path.dirname(HERE), "..", "shared", "realdata")
+# The shared folder beside the checkout (or beside the folder of worktrees).
+REALDATA_CANDIDATES = [os.path.join(os.path.dirname(HERE), *up, "shared", "realdata")
+                       for up in (("..",), ("..", ".."))]
 REPEATS = {"small": 200, "medium": 10, "large": 3}
 
 
-def call_seconds(claim, run_log, repeats):
-    """Median wall time of one verify call; the first call warms up."""
-    verify(claim, run_log)
+def call_seconds(claim, run_log, repeats, warm_up=True):
+    """Median wall time of one verify call; a first call warms up."""
+    if warm_up:
+        verify(claim, run_log)
     times = []
     for _ in range(repeats):
         t0 = time.perf_counter()
@@ -97,14 +100,14 @@ def scaling():
         row(n, f"{s * 1e6:,.0f}", f"{s * 1e6 / n:,.0f}")
 
 
-def read_turns(name):
-    with gzip.open(os.path.join(REALDATA, name), "rt", encoding="utf-8") as f:
+def read_turns(folder, name):
+    with gzip.open(os.path.join(folder, name), "rt", encoding="utf-8") as f:
         for line in f:
             yield json.loads(line)
 
 
-def real(fallback):
-    if not os.path.isdir(REALDATA):
+def real(folder, fallback):
+    if not folder or not os.path.isdir(folder):
         print("\n(no realdata folder: real turns skipped)")
         return
     print("\n### Real turns\n")
@@ -113,7 +116,7 @@ def real(fallback):
     row(*["---"] * 8)
     for name, per_turn in (("turns.jsonl.gz", None), ("big_turns.jsonl.gz", 10)):
         fast_calls, slow_calls, rates, mb_total, n_turns = [], [], [], 0.0, 0
-        for t in read_turns(name):
+        for t in read_turns(folder, name):
             claims = t["claims"][:per_turn] if per_turn else t["claims"]
             if not claims:
                 continue
@@ -125,7 +128,8 @@ def real(fallback):
             rates.append(mb / statistics.median(calls))
             if fallback and per_turn is None:
                 with forced_fallback():
-                    slow_calls += [call_seconds(c, t["run_log"], 0) for c in claims[:3]]
+                    slow_calls += [call_seconds(c, t["run_log"], 1, warm_up=False)
+                               for c in claims[:3]]
         slow = statistics.median(slow_calls) if slow_calls else None
         fast = statistics.median(fast_calls)
         row(name, n_turns, len(fast_calls), f"{mb_total:,.1f}", f"{fast * 1e6:,.0f}",
@@ -139,6 +143,9 @@ def main():
     ap.add_argument("--no-fallback-large", action="store_true",
                     help="skip the slow fallback measurement of the large turn")
     ap.add_argument("--no-fallback-real", action="store_true")
+    ap.add_argument("--realdata", default=next(
+        (p for p in REALDATA_CANDIDATES if os.path.isdir(p)), None),
+        help="folder of turns.jsonl.gz and big_turns.jsonl.gz (read in place, never copied)")
     args = ap.parse_args()
     print(f"Machine: {machine()}")
     if args.only in (None, "sizes"):
@@ -146,7 +153,7 @@ def main():
     if args.only in (None, "scaling"):
         scaling()
     if args.only in (None, "real"):
-        real(not args.no_fallback_real)
+        real(args.realdata, not args.no_fallback_real)
 
 
 if __name__ == "__main__":
