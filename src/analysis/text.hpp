@@ -2,10 +2,9 @@
 // dispatch that runs one matcher template over whichever width a str has.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-
 #include <cstdint>
+
+#include "binding/ref.hpp"
 
 namespace pm {
 
@@ -27,8 +26,12 @@ struct TextView {
   int kind;
 };
 
-// `s` must be an exact str whose canonical representation is ready.
+// `s` must be a str.
 inline TextView view_of(PyObject* s) {
+#if PY_VERSION_HEX < 0x030C0000
+  // Before 3.12 a str made through the legacy API may lack its canonical form.
+  require_ok(PyUnicode_READY(s));
+#endif
   return {PyUnicode_DATA(s), PyUnicode_GET_LENGTH(s), static_cast<int>(PyUnicode_KIND(s))};
 }
 

@@ -14,7 +14,6 @@ namespace pm {
 class Utf8 {
  public:
   Utf8() = default;
-  explicit Utf8(size_t capacity) : p_(new char[capacity]), cap_(capacity) {}
 
   std::string_view view() const { return {p_.get(), n_}; }
   char* begin() { return p_.get(); }
