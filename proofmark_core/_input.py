@@ -194,9 +194,11 @@ class _ListReader:
                 value, end = DECODER.raw_decode(self._buf, self._pos)
             except json.JSONDecodeError as exc:
                 # Maybe only cut short: read as much again as is pending, then retry.
+                # Filling moves the element to the front of the buffer.
+                into_element = exc.pos - self._pos
                 if self._fill(len(self._buf) - self._pos):
                     continue
-                raise self._error(exc.msg, exc.pos) from None
+                raise self._error(exc.msg, self._pos + into_element) from None
             except RecursionError:
                 raise _Stop(Item(line, error=TOO_DEEP)) from None
             # A number at the very end of the buffer may go on in the next chunk.
