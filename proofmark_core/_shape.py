@@ -28,7 +28,7 @@ class ShapeError(ValueError):
     """A record, or a part of it, is not what the engine reads."""
 
 
-def check_record(record: object) -> tuple[RunLog, list[object]]:
+def split_record(record: object) -> tuple[RunLog, list[object]]:
     """The record's run log and its claims, once the record and its run log are sound."""
     fields = _object(record, "")
     run_log = cast(dict[str, object], _field(fields, "run_log", OBJECT, ""))
@@ -42,7 +42,7 @@ def check_record(record: object) -> tuple[RunLog, list[object]]:
     return cast("RunLog", run_log), claims
 
 
-def check_claim(claim: object, where: str) -> Claim:
+def as_claim(claim: object, where: str) -> Claim:
     fields = _object(claim, where)
     _optional(fields, "text", STRING, where)
     _optional(fields, "targets", ARRAY, where)

@@ -18,10 +18,9 @@ from typing import TYPE_CHECKING, cast
 from proofmark_core import __version__
 from proofmark_core._input import read_records
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
-from proofmark_core._shape import ShapeError, check_claim, check_record
+from proofmark_core._shape import ShapeError, as_claim, split_record
 from proofmark_core._terminal import Progress, one_line, wants_colour
-from proofmark_core.api import VERDICTS, ClaimResult
-from proofmark_core.api import check_claim as judge
+from proofmark_core.api import VERDICTS, ClaimResult, check_claim
 
 if TYPE_CHECKING:
     from proofmark_core.verify import RunLog
@@ -174,7 +173,7 @@ def _open(name: str) -> Iterator[io.BufferedIOBase]:
 
 def _check_record(where: Where, record: object, report: Report) -> None:
     try:
-        run_log, claims = check_record(record)
+        run_log, claims = split_record(record)
     except ShapeError as exc:
         report.error(where, str(exc))
         return
@@ -185,7 +184,7 @@ def _check_record(where: Where, record: object, report: Report) -> None:
 def _check_claim(where: Where, run_log: RunLog, value: object, report: Report) -> None:
     place = f"claims[{where.claim}]"
     try:
-        result = judge(run_log, check_claim(value, place))
+        result = check_claim(run_log, as_claim(value, place))
     except ShapeError as exc:
         report.error(where, str(exc))
         return
