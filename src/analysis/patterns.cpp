@@ -52,10 +52,10 @@ Ref additive(const Context& ns, PyObject* const* args) {
   Ref matches = call_method(additive_re.get(), kFinditer, text);
   Ref it = require(PyObject_GetIter(matches.get()));
   while (Ref m = Ref::steal(PyIter_Next(it.get()))) {
+    // text[:m.start()], with the slicing rules of the interpreter.
     Ref start = call_method(m.get(), kStart);
-    Py_ssize_t end = PyLong_AsSsize_t(start.get());
-    if (end == -1 && PyErr_Occurred()) throw PyErrorSet{};
-    Ref prefix = require(PyUnicode_Substring(text, 0, end));
+    Ref upto = require(PySlice_New(nullptr, start.get(), nullptr));
+    Ref prefix = require(PyObject_GetItem(text, upto.get()));
     if (!pattern_search(ns, Name::NEGATED_RE, prefix.get())) return Ref::borrow(Py_True);
   }
   if (PyErr_Occurred()) throw PyErrorSet{};

@@ -10,6 +10,7 @@ int context_traverse(PyObject* self, visitproc visit, void* arg) {
   auto* c = reinterpret_cast<Context*>(self);
   Py_VISIT(Py_TYPE(self));
   Py_VISIT(c->dict);
+  Py_VISIT(c->builtins);
   for (PyObject* o : c->originals) Py_VISIT(o);
   return 0;
 }
@@ -17,6 +18,7 @@ int context_traverse(PyObject* self, visitproc visit, void* arg) {
 int context_clear(PyObject* self) {
   auto* c = reinterpret_cast<Context*>(self);
   Py_CLEAR(c->dict);
+  Py_CLEAR(c->builtins);
   for (PyObject*& o : c->originals) Py_CLEAR(o);
   return 0;
 }
@@ -59,12 +61,10 @@ Ref Context::lookup(Name n) const {
   PyObject* v = PyDict_GetItemWithError(dict, key);
   if (v) return Ref::borrow(v);
   if (PyErr_Occurred()) throw PyErrorSet{};
-  PyObject* builtins = PyEval_GetBuiltins();
-  if (builtins) {
-    v = PyDict_GetItemWithError(builtins, key);
-    if (v) return Ref::borrow(v);
-    if (PyErr_Occurred()) throw PyErrorSet{};
-  }
+  // The interpreter's builtins, not those of whichever frame happens to call us.
+  v = PyDict_GetItemWithError(builtins, key);
+  if (v) return Ref::borrow(v);
+  if (PyErr_Occurred()) throw PyErrorSet{};
   PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
   throw PyErrorSet{};
 }
@@ -80,11 +80,14 @@ void Context::record_original(Name n, PyObject* obj) {
   Py_XSETREF(slot, Py_NewRef(obj));
 }
 
-Ref make_context(PyObject* module_dict) {
+Ref make_context(PyObject* module_dict, PyObject* builtins_module) {
+  PyObject* builtins = PyModule_GetDict(builtins_module);
+  if (!builtins) throw PyErrorSet{};
   PyTypeObject* tp = context_type();
   auto* c = PyObject_GC_New(Context, tp);
   if (!c) throw PyErrorSet{};
   c->dict = Py_NewRef(module_dict);
+  c->builtins = Py_NewRef(builtins);
   for (PyObject*& o : c->originals) o = nullptr;
   PyObject_GC_Track(c);
   return Ref::steal(reinterpret_cast<PyObject*>(c));

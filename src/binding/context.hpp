@@ -12,6 +12,7 @@ namespace pm {
 struct Context {
   PyObject_HEAD
   PyObject* dict;
+  PyObject* builtins;  // the dict of the interpreter's builtins module
   PyObject* originals[kNameCount];
 
   // The value bound to `n` now: the namespace first, then the builtins, else NameError.
@@ -31,7 +32,7 @@ struct Context {
   }
 };
 
-// A new context over a module's namespace dict.
-Ref make_context(PyObject* module_dict);
+// A new context over a module's namespace dict, falling back to `builtins_module`.
+Ref make_context(PyObject* module_dict, PyObject* builtins_module);
 
 }  // namespace pm

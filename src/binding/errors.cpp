@@ -32,25 +32,6 @@ void put_pending(PyObject* exc) {
 
 }  // namespace
 
-void add_note_to_pending(const char* note) {
-  PyObject* exc = take_pending();
-  if (!exc) return;
-  static const StaticStr kAddNote("add_note");
-  PyObject* text = PyUnicode_FromString(note);
-  PyObject* r = nullptr;
-  if (text) {
-    PyObject* argv[] = {exc, text};
-    r = PyObject_VectorcallMethod(kAddNote.get(), argv, 2, nullptr);
-    Py_DECREF(text);
-  }
-  if (r) {
-    Py_DECREF(r);
-    put_pending(exc);
-  } else {
-    Py_DECREF(exc);  // the failure of add_note is now the pending error
-  }
-}
-
 void add_traceback_entry(const char* where, const char* filename, int line, PyObject* globals) {
   PyObject* exc = take_pending();
   if (!exc) return;

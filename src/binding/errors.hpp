@@ -5,9 +5,6 @@
 
 namespace pm {
 
-// Attaches `note` to the pending exception through its add_note method.
-void add_note_to_pending(const char* note);
-
 // Adds a traceback entry named `where` to the pending exception.
 void add_traceback_entry(const char* where, const char* filename, int line, PyObject* globals);
 

@@ -48,16 +48,24 @@ PyObject* arity_error(const FunctionSpec& s, Py_ssize_t given) {
 }
 
 PyObject* type_error(const Param& p, PyObject* obj) {
+  static const char kFormat[] = "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)";
   PyTypeObject* expected = expected_type(p.type);
-  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-               p.name, expected->tp_name, Py_TYPE(obj)->tp_name);
-  if (PyObject_TypeCheck(obj, expected)) {
-    PyObject* note = PyUnicode_FromFormat(
+  const char* got = Py_TYPE(obj)->tp_name;
+  if (!PyObject_TypeCheck(obj, expected)) {
+    PyErr_Format(PyExc_TypeError, kFormat, p.name, expected->tp_name, got);
+    return nullptr;
+  }
+  // A subclass instance: the same error, with one note telling why.
+  try {
+    static const StaticStr kAddNote("add_note");
+    Ref message = require(PyUnicode_FromFormat(kFormat, p.name, expected->tp_name, got));
+    Ref exc = call(PyExc_TypeError, message.get());
+    Ref note = require(PyUnicode_FromFormat(
         "subclasses of built-in types are rejected: pass an exact '%s' for '%s'",
-        expected->tp_name, p.name);
-    if (!note) return nullptr;
-    add_note_to_pending(PyUnicode_AsUTF8(note));
-    Py_DECREF(note);
+        expected->tp_name, p.name));
+    call_method(exc.get(), kAddNote, note.get());
+    PyErr_SetObject(PyExc_TypeError, exc.get());
+  } catch (const PyErrorSet&) {
   }
   return nullptr;
 }

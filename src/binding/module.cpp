@@ -15,9 +15,19 @@
 namespace pm {
 namespace {
 
+// A test build may record another version, to exercise the mismatch warning.
+#ifndef PROOFMARK_BUILD_MAJOR
+#define PROOFMARK_BUILD_MAJOR PY_MAJOR_VERSION
+#define PROOFMARK_BUILD_MINOR PY_MINOR_VERSION
+#endif
+
 constexpr const char* kQualifiedName = "proofmark_core.verify";
-constexpr int kBuildMajor = PY_MAJOR_VERSION;
-constexpr int kBuildMinor = PY_MINOR_VERSION;
+constexpr int kBuildMajor = PROOFMARK_BUILD_MAJOR;
+constexpr int kBuildMinor = PROOFMARK_BUILD_MINOR;
+
+const StaticStr kQualifiedNameStr(kQualifiedName), kBuiltinsName("builtins"), kJsonName("json"),
+    kReName("re"), kPathlibName("pathlib"), kSiblingName("proofmark_core.extract"),
+    kSiblingShortName("extract");
 
 // Process-wide records: the module lives in one interpreter and is never torn down.
 int64_t g_interpreter_id = -1;
@@ -94,16 +104,16 @@ void check_runtime_version() {
 
 void register_in_sys_modules(PyObject* module) {
   PyObject* modules = PyImport_GetModuleDict();
-  int present = require_ok(PyDict_Contains(modules, StaticStr(kQualifiedName).get()));
-  if (!present) require_ok(PyDict_SetItemString(modules, kQualifiedName, module));
+  int present = require_ok(PyDict_Contains(modules, kQualifiedNameStr.get()));
+  if (!present) require_ok(PyDict_SetItem(modules, kQualifiedNameStr.get(), module));
 }
 
 // `import <name>` at level 0, reusing a module that is already loaded.
-Ref import_module(const char* name) {
-  Ref loaded = Ref::steal(PyImport_GetModule(StaticStr(name).get()));
+Ref import_module(const StaticStr& name) {
+  Ref loaded = Ref::steal(PyImport_GetModule(name.get()));
   if (loaded && loaded.get() != Py_None) return loaded;
   if (PyErr_Occurred()) throw PyErrorSet{};
-  return require(PyImport_ImportModule(name));
+  return require(PyImport_ImportModuleLevelObject(name.get(), nullptr, nullptr, nullptr, 0));
 }
 
 // getattr(module, name), with the ImportError of `from module import name`.
@@ -120,7 +130,7 @@ Ref import_from(PyObject* module, PyObject* name) {
 // `from .extract import WORK_VERB_RE`, taking an already loaded sibling directly.
 Ref import_work_verb_re(PyObject* globals) {
   PyObject* attr = name_str(Name::WORK_VERB_RE);
-  Ref sibling = Ref::steal(PyImport_GetModule(StaticStr("proofmark_core.extract").get()));
+  Ref sibling = Ref::steal(PyImport_GetModule(kSiblingName.get()));
   if (PyErr_Occurred()) throw PyErrorSet{};
   if (sibling && sibling.get() != Py_None) {
     PyObject* v = PyObject_GetAttr(sibling.get(), attr);
@@ -129,7 +139,7 @@ Ref import_work_verb_re(PyObject* globals) {
     PyErr_Clear();
   }
   Ref fromlist = require(PyTuple_Pack(1, attr));
-  Ref module = require(PyImport_ImportModuleLevelObject(StaticStr("extract").get(), globals,
+  Ref module = require(PyImport_ImportModuleLevelObject(kSiblingShortName.get(), globals,
                                                         nullptr, fromlist.get(), 1));
   return import_from(module.get(), attr);
 }
@@ -149,14 +159,14 @@ Ref compile_pattern(const Context& ns, const PatternDef& def) {
   return call_method(re.get(), kCompile, text.get(), flag.get());
 }
 
-void run_body(PyObject* module) {
+void run_body(PyObject* module, PyObject* builtins) {
   PyObject* dict = PyModule_GetDict(module);
-  Ref ctx_ref = make_context(dict);
+  Ref ctx_ref = make_context(dict, builtins);
   Context& ns = *reinterpret_cast<Context*>(ctx_ref.get());
 
-  bind(ns, Name::json, import_module("json"));
-  bind(ns, Name::re, import_module("re"));
-  Ref pathlib = import_module("pathlib");
+  bind(ns, Name::json, import_module(kJsonName));
+  bind(ns, Name::re, import_module(kReName));
+  Ref pathlib = import_module(kPathlibName);
   bind(ns, Name::Path, import_from(pathlib.get(), name_str(Name::Path)));
   bind(ns, Name::WORK_VERB_RE, import_work_verb_re(dict));
   bind(ns, Name::READ_TOOLS, make_read_tools());
@@ -169,11 +179,11 @@ void run_body(PyObject* module) {
 }
 
 void exec_steps(PyObject* module) {
-  Ref builtins = import_module("builtins");
+  Ref builtins = import_module(kBuiltinsName);
   require_ok(PyObject_SetAttrString(module, "__builtins__", builtins.get()));
   check_runtime_version();
   register_in_sys_modules(module);
-  run_body(module);
+  run_body(module, builtins.get());
 }
 
 int exec_module(PyObject* module) {

@@ -1,12 +1,36 @@
 // verify: one Claim against one RunLog, answered as (verdict, evidence).
 #include "engine/verify.hpp"
 
+#include "engine/chain.hpp"
+#include "engine/claim.hpp"
+#include "engine/facts.hpp"
+#include "engine/mention.hpp"
+#include "engine/pools.hpp"
+#include "engine/values.hpp"
+#include "engine/verdict.hpp"
+#include "engine/walk.hpp"
+
 namespace pm {
 namespace {
 
-Ref verify(const Context&, PyObject* const*) {
-  PyErr_SetString(PyExc_NotImplementedError, "verify");
-  throw PyErrorSet{};
+const StaticStr kUnchecked("unchecked"), kNothingLiteral("nothing literal to check");
+
+// Reads the claim, then the RunLog only when there is a literal to look for.
+Ref verify(const Context& ns, PyObject* const* args) {
+  PyObject* run_log = args[1];
+  Claim claim = read_claim(args[0]);
+  Ref literals = claim_literals(ns, claim.targets.get());
+  if (is_empty(literals.get())) return answer(kUnchecked, kNothingLiteral.get());
+  Ref bare = blank_backquoted(ns, claim.text.get());
+  bool mention = is_mention(ns, claim.kind.get(), bare.get());
+  Pools pools = gather_pools(ns, run_log);
+  Findings findings = empty_findings();
+  walk(literals.get(), [&](PyObject* a) {
+    Ref k = ns.call(Name::_kind_of, a);
+    Facts facts = gather_facts(ns, run_log, pools, a, k.get());
+    file_literal(ns, run_log, claim, pools, a, k.get(), facts, findings);
+  });
+  return compose_verdict(ns, claim, mention, findings);
 }
 
 }  // namespace

@@ -1,0 +1,103 @@
+// Per-literal facts: where the literal, or the file name of a path, occurs.
+#include "engine/facts.hpp"
+
+#include "engine/commands.hpp"
+#include "engine/records.hpp"
+#include "engine/values.hpp"
+#include "engine/walk.hpp"
+
+namespace pm {
+namespace {
+
+const StaticStr kName("name");
+
+// Path(_norm(a)).name
+Ref file_name(const Context& ns, PyObject* literal) {
+  Ref path_type = ns.lookup(Name::Path);
+  Ref normal = ns.call(Name::_norm, literal);
+  Ref path = call(path_type.get(), normal.get());
+  return getattr(path.get(), kName);
+}
+
+// A file name of 1 to 3 characters still serves the written-path test, but is
+// too short to look for on its own.
+Ref candidate_forms(PyObject* literal, PyObject* base, bool has_base) {
+  Ref lits = new_list();
+  append(lits.get(), literal);
+  if (has_base && size_of(base) > 3) append(lits.get(), base);
+  return lits;
+}
+
+bool any_in(const Context& ns, PyObject* lits, PyObject* pool) {
+  return walk_until(lits, [&](PyObject* lit) {
+    return truthy(ns.call(Name::_in, lit, pool).get());
+  });
+}
+
+// Walks every written path; only a real file name is looked for in them.
+bool file_name_written(const Context& ns, PyObject* run_log, PyObject* base, bool has_base) {
+  Ref written = item(run_log, key::kWritten);
+  return walk_until(written.get(), [&](PyObject* path) {
+    if (!has_base) return false;
+    Ref normal = ns.call(Name::_norm, path);
+    return require_ok(PySequence_Contains(normal.get(), base)) != 0;
+  });
+}
+
+// _in(l, [record["command"]]) for some candidate form l; the command is read for each try.
+bool command_holds(const Context& ns, PyObject* record, PyObject* lits) {
+  return walk_until(lits, [&](PyObject* lit) {
+    Ref in = ns.lookup(Name::_in);
+    Ref command = item(record, key::kCommand);
+    Ref one = new_list();
+    append(one.get(), command.get());
+    return truthy(call(in.get(), lit, one.get()).get());
+  });
+}
+
+Ref commands_holding(const Context& ns, PyObject* run_log, PyObject* lits) {
+  Ref held = new_list();
+  Ref commands = item(run_log, key::kCommands);
+  walk(commands.get(), [&](PyObject* record) {
+    if (command_holds(ns, record, lits)) append(held.get(), record);
+  });
+  return held;
+}
+
+Ref successful(PyObject* records) {
+  Ref ok = new_list();
+  walk(records, [&](PyObject* record) {
+    if (ran_ok(record)) append(ok.get(), record);
+  });
+  return ok;
+}
+
+// `c not in cmd_ok`: an equality scan, as the interpreter's `in` does it.
+Ref not_in(PyObject* records, PyObject* excluded) {
+  Ref rest = new_list();
+  walk(records, [&](PyObject* record) {
+    if (!require_ok(PySequence_Contains(excluded, record))) append(rest.get(), record);
+  });
+  return rest;
+}
+
+}  // namespace
+
+Facts gather_facts(const Context& ns, PyObject* run_log, const Pools& pools, PyObject* literal,
+                   PyObject* kind) {
+  Facts f;
+  f.base = equals(kind, word::kPath) ? file_name(ns, literal) : Ref::borrow(Py_None);
+  bool has_base = truthy(f.base.get());
+  f.lits = candidate_forms(literal, f.base.get(), has_base);
+  f.in_write = any_in(ns, f.lits.get(), pools.writes.get()) ||
+               file_name_written(ns, run_log, f.base.get(), has_base);
+  Ref cmds = commands_holding(ns, run_log, f.lits.get());
+  f.cmd_ok = successful(cmds.get());
+  f.cmd_bad = not_in(cmds.get(), f.cmd_ok.get());
+  f.in_out = truthy(ns.call(Name::_in, literal, pools.all_outs.get()).get());
+  f.in_read = any_in(ns, f.lits.get(), pools.read_outs.get());
+  f.in_ext = any_in(ns, f.lits.get(), pools.ext_args.get());
+  return f;
+}
+
+}  // namespace pm

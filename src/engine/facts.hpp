@@ -1,0 +1,25 @@
+// The evidence facts of one literal, all computed before the decision chain.
+#pragma once
+
+#include "binding/context.hpp"
+#include "engine/pools.hpp"
+
+namespace pm {
+
+struct Facts {
+  Ref base;  // file name of a path literal, else None
+  Ref lits;  // the literal, then its file name when that is long enough
+  bool in_write = false;
+  Ref cmd_ok;   // records holding a candidate form that exited successfully
+  Ref cmd_bad;  // the other records holding one
+  bool in_out = false;
+  bool in_read = false;
+  bool in_ext = false;
+};
+
+// Facts in their fixed order; "written" is read only when no payload holds a
+// candidate form, and "commands" once for every literal.
+Facts gather_facts(const Context& ns, PyObject* run_log, const Pools& pools, PyObject* literal,
+                   PyObject* kind);
+
+}  // namespace pm

@@ -1,0 +1,14 @@
+// The verdict and its evidence line, composed from the four lists.
+#pragma once
+
+#include "engine/chain.hpp"
+
+namespace pm {
+
+// The (verdict, evidence) tuple that verify returns.
+Ref answer(const StaticStr& verdict, PyObject* evidence);
+
+Ref compose_verdict(const Context& ns, const Claim& claim, bool is_mention,
+                    const Findings& findings);
+
+}  // namespace pm
