@@ -137,9 +137,12 @@ def _utf8_error(line_before: bytes) -> str:
 
 
 class _Stop(Exception):
-    def __init__(self, item: Item) -> None:
-        super().__init__(item.error)
-        self.item = item
+    """The list cannot be read past this point."""
+
+    def __init__(self, line: int, message: str) -> None:
+        super().__init__(message)
+        self.line = line
+        self.message = message
 
 
 class _ListReader:
@@ -164,7 +167,7 @@ class _ListReader:
         try:
             yield from self._elements()
         except _Stop as stop:
-            yield Item(stop.item.line, error=f"{stop.item.error}; the rest of the input is not read")
+            yield Item(stop.line, error=f"{stop.message}; the rest of the input is not read")
 
     def _elements(self) -> Iterator[Item]:
         self._skip_space()
@@ -183,7 +186,7 @@ class _ListReader:
                 if after == "]":
                     break
         self._skip_space()
-        if self._peek():
+        if self._peek() or self._undecodable:
             raise self._error("Extra data")
 
     def _element(self) -> Item:
@@ -200,7 +203,7 @@ class _ListReader:
                     continue
                 raise self._error(exc.msg, self._pos + into_element) from None
             except RecursionError:
-                raise _Stop(Item(line, error=TOO_DEEP)) from None
+                raise _Stop(line, TOO_DEEP) from None
             # A number at the very end of the buffer may go on in the next chunk.
             if end < len(self._buf) or not self._fill():
                 self._pos = end
@@ -258,6 +261,6 @@ class _ListReader:
         if self._undecodable:
             # The JSON went wrong where the text stopped being UTF-8.
             self._advance(len(self._buf))
-            return _Stop(Item(self._line, error=f"invalid UTF-8 at column {self._column}"))
+            return _Stop(self._line, f"invalid UTF-8 at column {self._column}")
         self._advance(self._pos if index is None else index)
-        return _Stop(Item(self._line, error=f"invalid JSON at column {self._column}: {message}"))
+        return _Stop(self._line, f"invalid JSON at column {self._column}: {message}")
