@@ -21,6 +21,8 @@ WHITESPACE = b" \t\r\n"
 NON_SPACE_RE = re.compile(r"[^ \t\r\n]")
 # surrogateescape turns every byte that is not UTF-8 into one of these.
 UNDECODABLE_RE = re.compile("[\udc80-\udcff]")
+# What may still follow a number that ends where the text read so far ends.
+NUMBER_GOES_ON = frozenset("0123456789.eE+-")
 TOO_DEEP = "invalid JSON: nested too deeply"
 DECODER = json.JSONDecoder()
 
@@ -204,10 +206,15 @@ class _ListReader:
                 raise self._error(exc.msg, self._pos + into_element) from None
             except RecursionError:
                 raise _Stop(line, TOO_DEEP) from None
-            # A number at the very end of the buffer may go on in the next chunk.
-            if end < len(self._buf) or not self._fill():
+            if not self._may_go_on(value, end) or not self._fill(len(self._buf) - self._pos):
                 self._pos = end
                 return Item(line, value)
+
+    def _may_go_on(self, value: object, end: int) -> bool:
+        """Whether more input could make a longer number of what was decoded."""
+        if not isinstance(value, int | float) or isinstance(value, bool):
+            return False
+        return end == len(self._buf) or self._buf[end] in NUMBER_GOES_ON
 
     def _skip_space(self) -> None:
         while True:
