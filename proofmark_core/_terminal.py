@@ -29,7 +29,7 @@ def wants_colour(stream: TextIO) -> bool:
 
 
 def paint(word: str, colour: bool) -> str:
-    return f"\x1b[{COLOURS[word]}m{word}\x1b[0m" if colour and word in COLOURS else word
+    return f"\x1b[{COLOURS[word]}m{word}\x1b[0m" if colour else word
 
 
 def printable(text: str) -> str:
