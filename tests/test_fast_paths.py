@@ -158,3 +158,29 @@ def test_containment_in_long_texts(lit, pad, repeat, cut):
     texts = [pad * repeat + body + pad, (pad + lit.upper()) * repeat, pad * repeat]
     assert_same("_in", lit, texts)
     assert_same("_words_in", lit, texts)
+
+
+@pytest.mark.parametrize(
+    "name, text",
+    [
+        ("_kind_of", "1,000\n"),               # `$` before a final newline
+        ("_kind_of", "\u0663.\u0664"),          # digits of another script
+        ("_kind_of", "a.py\n"),
+        ("_clean", "'a.py:3-4\n'"),             # line suffix before a final newline
+        ("_clean", "~ 5 \u2248\u20035 ~x"),     # approximation marks before \s*\d
+        ("_atoms", "5 M\u017f, 3 \u212aB, 2 BYTE\n"),  # re.I long s and Kelvin sign
+        ("_atoms", "v2, X86, e2e tests, AND, then"),
+        ("_atoms", "wait... what / a and b \u2192 c"),
+        ("_additive", "D\u0130D NOT add it"),   # dotted capital I folds to i under re.I
+        ("_additive", "d\u0131dn't\n\u2028 really  write"),
+        ("_additive", "don\u2019t add it"),     # a typographic apostrophe is no negation
+        ("_norm", "\u1e9e\u03a3\u0391 \u03a3 x\u03a3"),  # final sigma left to str.lower
+        ("_norm", "`\u0130\u0130`\x1c\x85 3X"),
+        ("_norm", "1,000\u00a0"),
+        ("_variants", "K\u00e9y.Name-1 =\n v=w"),
+        ("_variants", "key =\n\n"),
+        ("_tokens", "\u00b2\u00b3\u00b9 abc \u0663\u0664\u0665 d_e_f"),
+    ],
+)
+def test_traps(name, text):
+    assert_same(name, text)
