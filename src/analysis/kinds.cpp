@@ -20,7 +20,7 @@ bool contains(PyObject* s, Py_UCS4 c) {
 }
 
 bool looks_like_path(const Context& ns, PyObject* lit) {
-  return contains(lit, '/') || re_search(ns, kExtensionPattern, lit);
+  return contains(lit, '/') || re_search(ns, kExtensionPattern, lit, twin::extension);
 }
 
 // A setting or flag is one joined word; only U+0020 breaks it, as claims write it.

@@ -41,17 +41,19 @@ Ref strip_whitespace_then_quotes(PyObject* s) {
 }
 
 Ref clean(const Context& ns, PyObject* const* args) {
-  Ref s = re_sub(ns, kApproxMarkPattern, kEmpty, args[0]);
+  Ref s = re_sub(ns, kApproxMarkPattern, kEmpty, args[0], twin::drop_approx_marks);
   s = dashes_to_hyphens(s.get());
   s = strip_whitespace_then_quotes(s.get());
-  s = re_sub(ns, kLineSuffixPattern, kFirstGroup, s.get());
-  return re_sub(ns, kWhitespaceRunPattern, kSpace, s.get());
+  s = re_sub(ns, kLineSuffixPattern, kFirstGroup, s.get(), twin::drop_line_suffix);
+  return re_sub(ns, kWhitespaceRunPattern, kSpace, s.get(), twin::collapse_spaces);
 }
 
 // A composite target splits at every separator, empty pieces included; any
 // other target is its own only piece.
 Ref pieces_of(const Context& ns, PyObject* t) {
-  if (re_search(ns, kCompositePattern, t)) return re_split(ns, kSeparatorPattern, t);
+  if (re_search(ns, kCompositePattern, t, twin::composite)) {
+    return re_split(ns, kSeparatorPattern, t, twin::split_atoms);
+  }
   return require(PyTuple_Pack(1, t));
 }
 
@@ -59,8 +61,8 @@ Ref pieces_of(const Context& ns, PyObject* t) {
 // architecture letter before the number, and a unit after it.
 Ref trim_piece(const Context& ns, PyObject* piece) {
   Ref p = call_method(piece, kStrip);
-  p = re_sub(ns, kLetterBeforeDigitPattern, kEmpty, p.get());
-  return re_sub_ignore_case(ns, kUnitPattern, kFirstGroup, p.get());
+  p = re_sub(ns, kLetterBeforeDigitPattern, kEmpty, p.get(), twin::drop_letter_before_digit);
+  return re_sub_ignore_case(ns, kUnitPattern, kFirstGroup, p.get(), twin::drop_unit);
 }
 
 bool shorter_than_two(PyObject* p) {

@@ -1,6 +1,9 @@
 // Pattern texts of the module-level patterns, and _additive over them.
 #include "analysis/patterns.hpp"
 
+#include "analysis/rx/phrases.hpp"
+#include "analysis/twins.hpp"
+
 namespace pm {
 
 const PatternDef kModulePatterns[6] = {
@@ -39,16 +42,48 @@ namespace {
 
 const StaticStr kSearch("search"), kMatch("match"), kFinditer("finditer"), kStart("start");
 
-bool call_pattern(const Context& ns, Name n, const StaticStr& op, PyObject* subject) {
+// The native twin stands in while the name holds the pattern start-up compiled.
+bool call_pattern(const Context& ns, Name n, const StaticStr& op, PyObject* subject,
+                  NativeTest twin) {
   Ref pattern = ns.lookup(n);
+  if (twin && PyUnicode_CheckExact(subject) && ns.is_original(pattern.get(), n)) {
+    return twin(view_of(subject));
+  }
   Ref m = call_method(pattern.get(), op, subject);
   return truthy(m.get());
+}
+
+// NEGATED_RE.search(text[:end]), without making the prefix while the pattern is
+// the original.
+bool negated_before(const Context& ns, PyObject* text, Py_ssize_t end) {
+  Ref negated = ns.lookup(Name::NEGATED_RE);
+  if (ns.is_original(negated.get(), Name::NEGATED_RE)) {
+    return with_chars(view_of(text), [&](auto c) { return rx::negated_search(c.sub(0, end)); });
+  }
+  Ref prefix = require(PyUnicode_Substring(text, 0, end));
+  Ref m = call_method(negated.get(), kSearch, prefix.get());
+  return truthy(m.get());
+}
+
+// The matches of the original ADDITIVE_RE, found natively, in finditer's order.
+Ref additive_native(const Context& ns, PyObject* text) {
+  Py_ssize_t from = 0;
+  for (;;) {
+    Py_ssize_t end = 0;
+    Py_ssize_t start = with_chars(view_of(text), [&](auto c) {
+      return rx::additive_next(c, from, &end);
+    });
+    if (start < 0) return Ref::borrow(Py_False);
+    if (!negated_before(ns, text, start)) return Ref::borrow(Py_True);
+    from = end;
+  }
 }
 
 // True when some match of ADDITIVE_RE has no negation directly before it.
 Ref additive(const Context& ns, PyObject* const* args) {
   PyObject* text = args[0];
   Ref additive_re = ns.lookup(Name::ADDITIVE_RE);
+  if (ns.is_original(additive_re.get(), Name::ADDITIVE_RE)) return additive_native(ns, text);
   Ref matches = call_method(additive_re.get(), kFinditer, text);
   Ref it = require(PyObject_GetIter(matches.get()));
   while (Ref m = Ref::steal(PyIter_Next(it.get()))) {
@@ -65,11 +100,11 @@ Ref additive(const Context& ns, PyObject* const* args) {
 }  // namespace
 
 bool pattern_search(const Context& ns, Name n, PyObject* subject) {
-  return call_pattern(ns, n, kSearch, subject);
+  return call_pattern(ns, n, kSearch, subject, native_search(n));
 }
 
 bool pattern_match(const Context& ns, Name n, PyObject* subject) {
-  return call_pattern(ns, n, kMatch, subject);
+  return call_pattern(ns, n, kMatch, subject, native_match(n));
 }
 
 const FunctionSpec kAdditiveSpec = {

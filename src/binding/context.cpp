@@ -12,6 +12,7 @@ int context_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(c->dict);
   Py_VISIT(c->builtins);
   for (PyObject* o : c->originals) Py_VISIT(o);
+  for (PyObject* o : c->member_originals) Py_VISIT(o);
   return 0;
 }
 
@@ -20,6 +21,7 @@ int context_clear(PyObject* self) {
   Py_CLEAR(c->dict);
   Py_CLEAR(c->builtins);
   for (PyObject*& o : c->originals) Py_CLEAR(o);
+  for (PyObject*& o : c->member_originals) Py_CLEAR(o);
   return 0;
 }
 
@@ -80,6 +82,51 @@ void Context::record_original(Name n, PyObject* obj) {
   Py_XSETREF(slot, Py_NewRef(obj));
 }
 
+namespace {
+
+struct MemberDef {
+  Name owner;
+  StaticStr attr;
+};
+
+const MemberDef kMembers[kMemberCount] = {
+    {Name::re, StaticStr("sub")},       {Name::re, StaticStr("search")},
+    {Name::re, StaticStr("match")},     {Name::re, StaticStr("fullmatch")},
+    {Name::re, StaticStr("split")},     {Name::re, StaticStr("I")},
+    {Name::Path, StaticStr("home")},
+};
+
+// A class method is bound anew at every read: its function identifies it.
+PyObject* identity_of(PyObject* v) { return PyMethod_Check(v) ? PyMethod_GET_FUNCTION(v) : v; }
+
+// The member as the original owner holds it now, or nothing when it has none
+// (then the Python-level path meets the error itself).
+Ref member_now(PyObject* owner, const StaticStr& attr) {
+  Ref v = Ref::steal(PyObject_GetAttr(owner, attr.get()));
+  if (!v) PyErr_Clear();
+  return v;
+}
+
+}  // namespace
+
+bool Context::member_still_original(Member m) const {
+  const MemberDef& d = kMembers[static_cast<int>(m)];
+  if (!still_original(d.owner)) return false;
+  PyObject* owner = originals[static_cast<int>(d.owner)];
+  Ref v = member_now(owner, d.attr);
+  if (!v) return false;
+  if (PyMethod_Check(v.get()) && PyMethod_GET_SELF(v.get()) != owner) return false;
+  PyObject* original = member_originals[static_cast<int>(m)];
+  return original && identity_of(v.get()) == original;
+}
+
+void Context::record_members() {
+  for (int i = 0; i < kMemberCount; ++i) {
+    Ref v = member_now(originals[static_cast<int>(kMembers[i].owner)], kMembers[i].attr);
+    if (v) Py_XSETREF(member_originals[i], Py_NewRef(identity_of(v.get())));
+  }
+}
+
 Ref make_context(PyObject* module_dict, PyObject* builtins_module) {
   PyObject* builtins = PyModule_GetDict(builtins_module);
   if (!builtins) throw PyErrorSet{};
@@ -89,6 +136,7 @@ Ref make_context(PyObject* module_dict, PyObject* builtins_module) {
   c->dict = Py_NewRef(module_dict);
   c->builtins = Py_NewRef(builtins);
   for (PyObject*& o : c->originals) o = nullptr;
+  for (PyObject*& o : c->member_originals) o = nullptr;
   PyObject_GC_Track(c);
   return Ref::steal(reinterpret_cast<PyObject*>(c));
 }

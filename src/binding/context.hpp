@@ -6,6 +6,11 @@
 
 namespace pm {
 
+// Functions of the original `re` and `Path` that the Python-level path calls;
+// a native twin stands in for one only while it is still the original.
+enum class Member : int { re_sub, re_search, re_match, re_fullmatch, re_split, re_I, Path_home };
+inline constexpr int kMemberCount = static_cast<int>(Member::Path_home) + 1;
+
 // Owned by every function object of the module. Besides the namespace it keeps
 // the objects that start-up bound, so that a fast path can tell whether a name
 // still holds its original value.
@@ -14,6 +19,7 @@ struct Context {
   PyObject* dict;
   PyObject* builtins;  // the dict of the interpreter's builtins module
   PyObject* originals[kNameCount];
+  PyObject* member_originals[kMemberCount];
 
   // The value bound to `n` now: the namespace first, then the builtins, else NameError.
   Ref lookup(Name n) const;
@@ -23,6 +29,12 @@ struct Context {
   // True when `n` is still bound to what start-up bound.
   bool still_original(Name n) const;
   void record_original(Name n, PyObject* obj);
+
+  // True when `re` or `Path` is still the original and so is its member `m`
+  // (for a class method: the same function bound to the same class).
+  bool member_still_original(Member m) const;
+  // Records the members now bound on the original `re` and `Path`.
+  void record_members();
 
   // `n(args...)`, through whatever `n` is bound to now.
   template <class... A>

@@ -168,6 +168,7 @@ void run_body(PyObject* module, PyObject* builtins) {
   bind(ns, Name::re, import_module(kReName));
   Ref pathlib = import_module(kPathlibName);
   bind(ns, Name::Path, import_from(pathlib.get(), name_str(Name::Path)));
+  ns.record_members();
   bind(ns, Name::WORK_VERB_RE, import_work_verb_re(dict));
   bind(ns, Name::READ_TOOLS, make_read_tools());
   for (const PatternDef& def : kModulePatterns) bind(ns, def.name, compile_pattern(ns, def));

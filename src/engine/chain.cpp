@@ -39,10 +39,27 @@ bool counts_as_output(PyObject* kind, PyObject* k, const Facts& f) {
   return !equals(kind, word::kFileChanged) || is_number_or_phrase(k);
 }
 
-bool words_in_successful_commands(const Context& ns, PyObject* run_log, PyObject* a) {
-  Ref words_in = ns.lookup(Name::_words_in);
+// words_in(a, texts), with `_words_in` looked up before the texts are gathered.
+bool words_in(const Context& ns, MatchSession& session, const Ref& fn, PyObject* a,
+              PyObject* texts) {
+  if (ns.is_original(fn.get(), Name::_words_in) && PyUnicode_CheckExact(a) &&
+      session.words_in_native()) {
+    return session.words_in(a, texts);
+  }
+  return truthy(call(fn.get(), a, texts).get());
+}
+
+bool words_in_successful_commands(const Context& ns, MatchSession& session, PyObject* run_log,
+                                  PyObject* a) {
+  Ref fn = ns.lookup(Name::_words_in);
   Ref texts = successful_command_texts(run_log);
-  return truthy(call(words_in.get(), a, texts.get()).get());
+  return words_in(ns, session, fn, a, texts.get());
+}
+
+bool words_in_outputs(const Context& ns, MatchSession& session, const Pools& pools,
+                      PyObject* a) {
+  Ref fn = ns.lookup(Name::_words_in);
+  return words_in(ns, session, fn, a, pools.all_outs.get());
 }
 
 bool claims_empty_search(const Context& ns, PyObject* a, PyObject* text) {
@@ -59,7 +76,8 @@ struct Outcome {
 Outcome found(Ref entry) { return {List::found, std::move(entry)}; }
 
 // The first rule that holds decides.
-Outcome decide(const Context& ns, PyObject* run_log, const Claim& claim, const Pools& pools,
+Outcome decide(const Context& ns, MatchSession& session, PyObject* run_log, const Claim& claim,
+               const Pools& pools,
                PyObject* a, PyObject* k, const Facts& f) {
   PyObject* kind = claim.kind.get();
   if (only_failed_runs(kind, f)) {
@@ -73,8 +91,8 @@ Outcome decide(const Context& ns, PyObject* run_log, const Claim& claim, const P
   if (counts_as_output(kind, k, f)) return found(entry::in_output(a));
   if (f.in_read && is_path_or_key(k)) return {List::read_only, Ref()};
   if (!equals(kind, word::kFileChanged)) {
-    if (words_in_successful_commands(ns, run_log, a)) return found(entry::words_in_command(a));
-    if (truthy(ns.call(Name::_words_in, a, pools.all_outs.get()).get())) {
+    if (words_in_successful_commands(ns, session, run_log, a)) return found(entry::words_in_command(a));
+    if (words_in_outputs(ns, session, pools, a)) {
       return found(entry::words_in_output(a));
     }
   }
@@ -88,9 +106,10 @@ Outcome decide(const Context& ns, PyObject* run_log, const Claim& claim, const P
 
 Findings empty_findings() { return {new_list(), new_list(), new_list(), new_list()}; }
 
-void file_literal(const Context& ns, PyObject* run_log, const Claim& claim, const Pools& pools,
+void file_literal(const Context& ns, MatchSession& session, PyObject* run_log, const Claim& claim,
+                  const Pools& pools,
                   PyObject* a, PyObject* k, const Facts& facts, Findings& findings) {
-  Outcome outcome = decide(ns, run_log, claim, pools, a, k, facts);
+  Outcome outcome = decide(ns, session, run_log, claim, pools, a, k, facts);
   switch (outcome.list) {
     case List::found: append(findings.found.get(), outcome.entry.get()); break;
     case List::failed: append(findings.failed.get(), outcome.entry.get()); break;

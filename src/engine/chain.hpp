@@ -17,7 +17,8 @@ struct Findings {
 Findings empty_findings();
 
 // Applies the first rule that holds to the literal `a` of kind `k`.
-void file_literal(const Context& ns, PyObject* run_log, const Claim& claim, const Pools& pools,
+void file_literal(const Context& ns, MatchSession& session, PyObject* run_log, const Claim& claim,
+                  const Pools& pools,
                   PyObject* a, PyObject* k, const Facts& facts, Findings& findings);
 
 }  // namespace pm

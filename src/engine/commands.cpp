@@ -8,7 +8,7 @@
 namespace pm {
 namespace {
 
-const StaticStr kSearch("search"), kStrip("strip"), kZeroText("0");
+const StaticStr kStrip("strip"), kZeroText("0");
 // A command line that runs a search tool.
 const StaticStr kSearchCommand(R"(\b(grep|rg|find)\b)");
 
@@ -47,7 +47,8 @@ Ref successful_command_texts(PyObject* run_log) {
 bool empty_search(const Context& ns, PyObject* run_log) {
   Ref commands = item(run_log, key::kCommands);
   return walk_until(commands.get(), [&](PyObject* record) {
-    return re_on_field(ns, kSearch, kSearchCommand, record, key::kCommand) &&
+    return re_on_field(ns, Member::re_search, kSearchCommand, record, key::kCommand,
+                       twin::search_command) &&
            printed_nothing(record);
   });
 }

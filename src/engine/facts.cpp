@@ -12,9 +12,9 @@ namespace {
 const StaticStr kName("name");
 
 // Path(_norm(a)).name
-Ref file_name(const Context& ns, PyObject* literal) {
+Ref file_name(const Context& ns, MatchSession& session, PyObject* literal) {
   Ref path_type = ns.lookup(Name::Path);
-  Ref normal = ns.call(Name::_norm, literal);
+  Ref normal = normal_form(ns, session, literal);
   Ref path = call(path_type.get(), normal.get());
   return getattr(path.get(), kName);
 }
@@ -28,38 +28,47 @@ Ref candidate_forms(PyObject* literal, PyObject* base, bool has_base) {
   return lits;
 }
 
-bool any_in(const Context& ns, PyObject* lits, PyObject* pool) {
-  return walk_until(lits, [&](PyObject* lit) {
-    return truthy(ns.call(Name::_in, lit, pool).get());
-  });
+bool any_in(const Context& ns, MatchSession& session, PyObject* lits, PyObject* pool) {
+  return walk_until(lits, [&](PyObject* lit) { return lit_in(ns, session, lit, pool); });
+}
+
+// `base in _norm(p)`, on the bytes of the normal form while _norm is native.
+bool file_name_in(const Context& ns, MatchSession& session, PyObject* path, PyObject* base) {
+  if (PyUnicode_CheckExact(path) && PyUnicode_CheckExact(base) && session.calls_norm_native()) {
+    return session.holds(path, base);
+  }
+  Ref normal = ns.call(Name::_norm, path);
+  return require_ok(PySequence_Contains(normal.get(), base)) != 0;
 }
 
 // Walks every written path; only a real file name is looked for in them.
-bool file_name_written(const Context& ns, PyObject* run_log, PyObject* base, bool has_base) {
+bool file_name_written(const Context& ns, MatchSession& session, PyObject* run_log,
+                       PyObject* base, bool has_base) {
   Ref written = item(run_log, key::kWritten);
   return walk_until(written.get(), [&](PyObject* path) {
-    if (!has_base) return false;
-    Ref normal = ns.call(Name::_norm, path);
-    return require_ok(PySequence_Contains(normal.get(), base)) != 0;
+    return has_base && file_name_in(ns, session, path, base);
   });
 }
 
 // _in(l, [record["command"]]) for some candidate form l; the command is read for each try.
-bool command_holds(const Context& ns, PyObject* record, PyObject* lits) {
+bool command_holds(const Context& ns, MatchSession& session, PyObject* record, PyObject* lits) {
   return walk_until(lits, [&](PyObject* lit) {
     Ref in = ns.lookup(Name::_in);
+    bool native = ns.is_original(in.get(), Name::_in) && session.in_native();
     Ref command = item(record, key::kCommand);
+    if (native) return session.in_one(lit, command.get());
     Ref one = new_list();
     append(one.get(), command.get());
     return truthy(call(in.get(), lit, one.get()).get());
   });
 }
 
-Ref commands_holding(const Context& ns, PyObject* run_log, PyObject* lits) {
+Ref commands_holding(const Context& ns, MatchSession& session, PyObject* run_log,
+                     PyObject* lits) {
   Ref held = new_list();
   Ref commands = item(run_log, key::kCommands);
   walk(commands.get(), [&](PyObject* record) {
-    if (command_holds(ns, record, lits)) append(held.get(), record);
+    if (command_holds(ns, session, record, lits)) append(held.get(), record);
   });
   return held;
 }
@@ -83,20 +92,38 @@ Ref not_in(PyObject* records, PyObject* excluded) {
 
 }  // namespace
 
-Facts gather_facts(const Context& ns, PyObject* run_log, const Pools& pools, PyObject* literal,
-                   PyObject* kind) {
+bool lit_in(const Context& ns, MatchSession& session, PyObject* lit, PyObject* texts) {
+  Ref in = ns.lookup(Name::_in);
+  if (ns.is_original(in.get(), Name::_in) && PyUnicode_CheckExact(lit) &&
+      PyList_CheckExact(texts) && session.in_native()) {
+    return session.in(lit, texts);
+  }
+  return truthy(call(in.get(), lit, texts).get());
+}
+
+Ref normal_form(const Context& ns, MatchSession& session, PyObject* s) {
+  Ref norm = ns.lookup(Name::_norm);
+  if (ns.is_original(norm.get(), Name::_norm) && PyUnicode_CheckExact(s) &&
+      session.norm_native()) {
+    return session.form_str(s);
+  }
+  return call(norm.get(), s);
+}
+
+Facts gather_facts(const Context& ns, MatchSession& session, PyObject* run_log,
+                   const Pools& pools, PyObject* literal, PyObject* kind) {
   Facts f;
-  f.base = equals(kind, word::kPath) ? file_name(ns, literal) : Ref::borrow(Py_None);
+  f.base = equals(kind, word::kPath) ? file_name(ns, session, literal) : Ref::borrow(Py_None);
   bool has_base = truthy(f.base.get());
   f.lits = candidate_forms(literal, f.base.get(), has_base);
-  f.in_write = any_in(ns, f.lits.get(), pools.writes.get()) ||
-               file_name_written(ns, run_log, f.base.get(), has_base);
-  Ref cmds = commands_holding(ns, run_log, f.lits.get());
+  f.in_write = any_in(ns, session, f.lits.get(), pools.writes.get()) ||
+               file_name_written(ns, session, run_log, f.base.get(), has_base);
+  Ref cmds = commands_holding(ns, session, run_log, f.lits.get());
   f.cmd_ok = successful(cmds.get());
   f.cmd_bad = not_in(cmds.get(), f.cmd_ok.get());
-  f.in_out = truthy(ns.call(Name::_in, literal, pools.all_outs.get()).get());
-  f.in_read = any_in(ns, f.lits.get(), pools.read_outs.get());
-  f.in_ext = any_in(ns, f.lits.get(), pools.ext_args.get());
+  f.in_out = lit_in(ns, session, literal, pools.all_outs.get());
+  f.in_read = any_in(ns, session, f.lits.get(), pools.read_outs.get());
+  f.in_ext = any_in(ns, session, f.lits.get(), pools.ext_args.get());
   return f;
 }
 

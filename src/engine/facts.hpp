@@ -3,6 +3,7 @@
 
 #include "binding/context.hpp"
 #include "engine/pools.hpp"
+#include "matching/session.hpp"
 
 namespace pm {
 
@@ -19,7 +20,11 @@ struct Facts {
 
 // Facts in their fixed order; "written" is read only when no payload holds a
 // candidate form, and "commands" once for every literal.
-Facts gather_facts(const Context& ns, PyObject* run_log, const Pools& pools, PyObject* literal,
-                   PyObject* kind);
+Facts gather_facts(const Context& ns, MatchSession& session, PyObject* run_log,
+                   const Pools& pools, PyObject* literal, PyObject* kind);
+
+// _in(lit, texts) and _norm(s), through the names, or natively while they are the originals.
+bool lit_in(const Context& ns, MatchSession& session, PyObject* lit, PyObject* texts);
+Ref normal_form(const Context& ns, MatchSession& session, PyObject* s);
 
 }  // namespace pm

@@ -18,7 +18,7 @@ bool is_loose_kind(PyObject* kind) {
 }  // namespace
 
 Ref blank_backquoted(const Context& ns, PyObject* text) {
-  return re_sub(ns, kBackquotedSpan, kSpace, text);
+  return re_sub(ns, kBackquotedSpan, kSpace, text, twin::blank_backtick_spans);
 }
 
 bool is_mention(const Context& ns, PyObject* kind, PyObject* bare) {

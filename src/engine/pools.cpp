@@ -9,7 +9,7 @@
 namespace pm {
 namespace {
 
-const StaticStr kMatch("match"), kDumps("dumps");
+const StaticStr kDumps("dumps");
 // A terminal command line that begins with a reading command.
 const StaticStr kReadCommand(R"(\s*(cat|sed -n|head|tail|grep|less|find|ls|rg)\b)");
 
@@ -28,7 +28,7 @@ bool tool_is(PyObject* event, const StaticStr& name) {
 bool is_read_only(const Context& ns, PyObject* event) {
   if (tool_is_read_tool(ns, event)) return true;
   if (tool_is(event, word::kTerminal) &&
-      re_on_field(ns, kMatch, kReadCommand, event, key::kCommand)) {
+      re_on_field(ns, Member::re_match, kReadCommand, event, key::kCommand, twin::read_command)) {
     return true;
   }
   return tool_is(event, word::kExecuteCode) &&

@@ -4,7 +4,9 @@
 namespace pm {
 namespace {
 
-const StaticStr kSearch("search");
+const StaticStr kSearch("search"), kMatch("match");
+
+const StaticStr& member_name(Member op) { return op == Member::re_match ? kMatch : kSearch; }
 
 }  // namespace
 
@@ -27,14 +29,20 @@ bool search_field(const Context& ns, Name pattern, PyObject* record, const Stati
   Ref compiled = ns.lookup(pattern);
   Ref search = getattr(compiled.get(), kSearch);
   Ref subject = item(record, key);
+  NativeTest twin = native_search(pattern);
+  if (twin && PyUnicode_CheckExact(subject.get()) && ns.is_original(compiled.get(), pattern)) {
+    return twin(view_of(subject.get()));
+  }
   return truthy(call(search.get(), subject.get()).get());
 }
 
-bool re_on_field(const Context& ns, const StaticStr& op, const StaticStr& pattern_text,
-                 PyObject* record, const StaticStr& key) {
+bool re_on_field(const Context& ns, Member op, const StaticStr& pattern_text, PyObject* record,
+                 const StaticStr& key, NativeTest twin) {
   Ref re = ns.lookup(Name::re);
-  Ref fn = getattr(re.get(), op);
+  Ref fn = getattr(re.get(), member_name(op));
+  bool native = ns.member_still_original(op);
   Ref subject = item(record, key);
+  if (native && PyUnicode_CheckExact(subject.get())) return twin(view_of(subject.get()));
   return truthy(call(fn.get(), pattern_text.get(), subject.get()).get());
 }
 

@@ -2,6 +2,7 @@
 // read at the moment it is needed, and a missing key raises KeyError with it.
 #pragma once
 
+#include "analysis/twins.hpp"
 #include "binding/context.hpp"
 
 namespace pm {
@@ -25,8 +26,9 @@ Ref get_or(PyObject* dict, const StaticStr& key, PyObject* fallback);
 // the pattern and its method are looked up before the field is read.
 bool search_field(const Context& ns, Name pattern, PyObject* record, const StaticStr& key);
 
-// `re.<op>(pattern_text, record[key])`, in the same order.
-bool re_on_field(const Context& ns, const StaticStr& op, const StaticStr& pattern_text,
-                 PyObject* record, const StaticStr& key);
+// `re.<op>(pattern_text, record[key])`, in the same order; `twin` stands in while
+// `re.<op>` is the original and the field an exact str.
+bool re_on_field(const Context& ns, Member op, const StaticStr& pattern_text, PyObject* record,
+                 const StaticStr& key, NativeTest twin);
 
 }  // namespace pm

@@ -25,10 +25,12 @@ Ref verify(const Context& ns, PyObject* const* args) {
   bool mention = is_mention(ns, claim.kind.get(), bare.get());
   Pools pools = gather_pools(ns, run_log);
   Findings findings = empty_findings();
+  // Normal forms and the home directory, made at most once in this call.
+  MatchSession session(ns);
   walk(literals.get(), [&](PyObject* a) {
     Ref k = ns.call(Name::_kind_of, a);
-    Facts facts = gather_facts(ns, run_log, pools, a, k.get());
-    file_literal(ns, run_log, claim, pools, a, k.get(), facts, findings);
+    Facts facts = gather_facts(ns, session, run_log, pools, a, k.get());
+    file_literal(ns, session, run_log, claim, pools, a, k.get(), facts, findings);
   });
   return compose_verdict(ns, claim, mention, findings);
 }

@@ -2,6 +2,7 @@
 #include "matching/containment.hpp"
 
 #include "analysis/inline_re.hpp"
+#include "matching/session.hpp"
 
 namespace pm {
 namespace {
@@ -83,6 +84,8 @@ bool pool_has(const Context& ns, PyObject* texts, PyObject* needles, Quantifier 
 Ref boolean(bool b) { return Ref::borrow(b ? Py_True : Py_False); }
 
 Ref in(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.in_native()) return boolean(session.in(args[0], args[1]));
   Ref variants = ns.call(Name::_variants, args[0]);
   return boolean(pool_has(ns, args[1], variants.get(), Quantifier::Any));
 }
@@ -96,8 +99,10 @@ bool is_word(PyObject* piece) {
 }
 
 Ref tokens(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.tokens_native()) return session.tokens_list(args[0]);
   Ref n = ns.call(Name::_norm, args[0]);
-  Ref pieces = re_split(ns, kNonWordRunPattern, n.get());
+  Ref pieces = re_split(ns, kNonWordRunPattern, n.get(), twin::split_non_word);
   Ref words = require(PyList_New(0));
   Ref it = require(PyObject_GetIter(pieces.get()));
   while (Ref piece = Ref::steal(PyIter_Next(it.get()))) {
@@ -108,6 +113,8 @@ Ref tokens(const Context& ns, PyObject* const* args) {
 }
 
 Ref words_in(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.words_in_native()) return boolean(session.words_in(args[0], args[1]));
   Ref toks = ns.call(Name::_tokens, args[0]);
   Py_ssize_t count = PyObject_Size(toks.get());
   if (count < 0) throw PyErrorSet{};

@@ -3,6 +3,7 @@
 
 #include "analysis/patterns.hpp"
 #include "analysis/inline_re.hpp"
+#include "matching/session.hpp"
 
 namespace pm {
 namespace {
@@ -26,17 +27,19 @@ Ref home_dir(const Context& ns) {
 }
 
 Ref norm(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.norm_native()) return session.form_str(args[0]);
   Ref home = home_dir(ns);
   Ref s = require(PyUnicode_Replace(args[0], kTilde.get(), home.get(), -1));
   s = call_method(s.get(), kStrip);
   s = call_method(s.get(), kStrip, kQuotes.get());
-  s = re_sub(ns, kWhitespaceRunPattern, kSpace, s.get());
+  s = re_sub(ns, kWhitespaceRunPattern, kSpace, s.get(), twin::collapse_spaces);
   s = call_method(s.get(), kLower);
   // Decided before the trailing "x" goes: "1,000x" keeps its comma.
   if (pattern_match(ns, Name::NUM_RE, s.get())) {
     s = call_method(s.get(), kReplace, kComma.get(), kEmpty.get());
   }
-  return re_sub(ns, kTrailingTimesPattern, kEmpty, s.get());
+  return re_sub(ns, kTrailingTimesPattern, kEmpty, s.get(), twin::drop_final_x);
 }
 
 // Distinct forms in the order they were first made, so that the variant list
@@ -137,10 +140,12 @@ void add_key_value_forms(FormSet& forms, const Ref& s) {
 }
 
 Ref variants(const Context& ns, PyObject* const* args) {
+  MatchSession session(ns);
+  if (session.variants_native()) return session.variants_list(args[0]);
   Ref s = ns.call(Name::_norm, args[0]);
   FormSet forms;
   add_plain_forms(forms, s);
-  if (re_fullmatch(ns, kKeyValuePattern, s.get())) add_key_value_forms(forms, s);
+  if (re_fullmatch(ns, kKeyValuePattern, s.get(), twin::key_value)) add_key_value_forms(forms, s);
   return forms.long_enough();
 }
 

@@ -1,0 +1,37 @@
+"""Checking a turn's claims from Python: the engine's verdicts as typed results."""
+
+from __future__ import annotations
+
+from collections.abc import Iterable
+from dataclasses import dataclass
+from typing import TYPE_CHECKING
+
+import proofmark_core.verify as engine
+
+if TYPE_CHECKING:
+    from proofmark_core.verify import Claim, RunLog, Verdict
+
+VERDICTS: tuple[Verdict, ...] = (
+    "verified", "unverified", "pre-existing", "contradicted", "unchecked",
+)
+
+
+@dataclass(frozen=True, slots=True)
+class ClaimResult:
+    """The engine's verdict on one claim, its evidence line, and the claim itself."""
+
+    verdict: Verdict
+    evidence: str
+    claim: Claim
+
+
+def check_claim(run_log: RunLog, claim: Claim) -> ClaimResult:
+    """Judge one claim against the run log of its turn."""
+    # Looked up at each call, so a rebound ``proofmark_core.verify.verify`` is honoured.
+    verdict, evidence = engine.verify(claim, run_log)
+    return ClaimResult(verdict, evidence, claim)
+
+
+def check_turn(run_log: RunLog, claims: Iterable[Claim]) -> list[ClaimResult]:
+    """Judge every claim of a turn against the turn's run log, in order."""
+    return [check_claim(run_log, claim) for claim in claims]
