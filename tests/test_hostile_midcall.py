@@ -179,6 +179,13 @@ class NeverMatches(DelegatingModule):
         return super().__getattr__(name)
 
 
+class BlanksEverything(DelegatingModule):
+    def __getattr__(self, name):
+        if name == "sub":
+            return lambda pattern, repl, s, flags=0: ""
+        return super().__getattr__(name)
+
+
 def rebind(name, value):
     return lambda claim, log: setattr(m, name, value)
 
@@ -247,39 +254,52 @@ def test_read_tools_changed_in_place(when):
 
 # --- the home directory changes between two normalisations -----------------------
 
+# The payload "~ is home" normalises to "<home> is home" each time it is looked at.
+# Neither literal has a file name that could be found instead.
+HOME_CLAIM = {"kind": "file_changed", "text": "Edited",
+              "targets": ["/home/one is home", "/home/two is home"]}
+BOTH_IN_WRITE = ("returned", ("verified", "`/home/one is home` in write; "
+                                          "`/home/two is home` in write"))
+
+
 def home_flipping(monkeypatch, flip):
-    """Two literals under two homes; the home changes while the first literal's
-    commands are walked, after its write test and before the second one's."""
+    """The home changes while the first literal's commands are walked, after its
+    write test and before the second literal's."""
     def make():
         monkeypatch.setenv("HOME", "/home/one")
-        claim = {"kind": "file_changed", "text": "Edited",
-                 "targets": ["/home/one/data.txt", "/home/two/data.txt"]}
-        log = {"events": [{"tool": "write_file", "wrote": True, "payload": "~/data.txt",
+        log = {"events": [{"tool": "write_file", "wrote": True, "payload": "~ is home",
                            "output": ""}],
                "external": [], "written": [],
                "commands": [Trigger({"command": "ls", "exit_code": 0}, "command", flip)]}
-        return claim, log
+        return dict(HOME_CLAIM, targets=list(HOME_CLAIM["targets"])), log
     return make
 
 
 def test_home_changed_by_environment_midcall(monkeypatch):
     flip = lambda: os.environ.__setitem__("HOME", "/home/two")  # noqa: E731
-    assert both_ways(home_flipping(monkeypatch, flip)) == (
-        "returned", ("verified", "`/home/one/data.txt` in write; `/home/two/data.txt` in write"))
+    assert both_ways(home_flipping(monkeypatch, flip)) == BOTH_IN_WRITE
 
 
 def test_home_changed_by_patching_path_home_midcall(monkeypatch):
-    real_home = pathlib.Path.home
+    monkeypatch.setattr(pathlib.Path, "home", pathlib.Path.home)
+    unpatched = vars(pathlib.Path)["home"]
 
     def flip():
-        monkeypatch.setattr(pathlib.Path, "home", classmethod(lambda cls: cls("/home/two")))
+        pathlib.Path.home = classmethod(lambda cls: cls("/home/two"))
 
-    try:
-        result = both_ways(home_flipping(monkeypatch, flip))
-    finally:
-        pathlib.Path.home = real_home
-    assert result == (
-        "returned", ("verified", "`/home/one/data.txt` in write; `/home/two/data.txt` in write"))
+    def make():
+        pathlib.Path.home = unpatched
+        return home_flipping(monkeypatch, flip)()
+
+    assert both_ways(make) == BOTH_IN_WRITE
+
+
+def test_home_failing_midcall_fails_the_next_normalisation(monkeypatch):
+    def no_home(path):
+        raise Boom("home")
+
+    flip = lambda: monkeypatch.setattr(os.path, "expanduser", no_home)  # noqa: E731
+    assert both_ways(home_flipping(monkeypatch, flip))[1:3] == (Boom, "home")
 
 
 def test_a_failing_home_reaches_every_normalisation(monkeypatch):
@@ -287,6 +307,29 @@ def test_a_failing_home_reaches_every_normalisation(monkeypatch):
         raise Boom("home")
     monkeypatch.setattr(pathlib.Path, "home", classmethod(no_home))
     assert both_ways(lambda: scenario("other"))[1:3] == (Boom, "home")
+
+
+# --- names rebound while a command record is read ---------------------------------
+
+# `_in(l, [c["command"]])`: `_in` is looked up before the record is read, but what
+# its body uses only afterwards.
+EMPTY_SEARCH = "empty search result matches claim"
+
+
+@pytest.mark.parametrize(
+    "name, value, expected",
+    [
+        ("_variants", lambda lit: ["no such text"],
+         f"{EMPTY_SEARCH}; words of `src/app.py` in output; {EMPTY_SEARCH}"),
+        ("_norm", lambda s: "", f"{EMPTY_SEARCH}; {EMPTY_SEARCH}; {EMPTY_SEARCH}"),
+        ("re", BlanksEverything(re), f"{EMPTY_SEARCH}; {EMPTY_SEARCH}; {EMPTY_SEARCH}"),
+    ],
+    ids=["_variants", "_norm", "re"],
+)
+def test_names_rebound_while_a_command_is_read(name, value, expected):
+    make = lambda: triggered("command_ran", "commands", 0, "command",  # noqa: E731
+                             rebind(name, value))
+    assert both_ways(make) == ("returned", ("verified", expected))
 
 
 # --- functions of the real `re` and `json` replaced in their modules ------------

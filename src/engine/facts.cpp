@@ -51,12 +51,15 @@ bool file_name_written(const Context& ns, MatchSession& session, PyObject* run_l
 }
 
 // _in(l, [record["command"]]) for some candidate form l; the command is read for each try.
+// `_in` is looked up before the record is read, but what its body calls only after:
+// reading the record may rebind those names.
 bool command_holds(const Context& ns, MatchSession& session, PyObject* record, PyObject* lits) {
   return walk_until(lits, [&](PyObject* lit) {
     Ref in = ns.lookup(Name::_in);
-    bool native = ns.is_original(in.get(), Name::_in) && session.in_native();
     Ref command = item(record, key::kCommand);
-    if (native) return session.in_one(lit, command.get());
+    if (ns.is_original(in.get(), Name::_in) && session.in_native()) {
+      return session.in_one(lit, command.get());
+    }
     Ref one = new_list();
     append(one.get(), command.get());
     return truthy(call(in.get(), lit, one.get()).get());

@@ -180,27 +180,35 @@ bool MatchSession::words_in_native() const {
   return ns_.still_original(Name::_tokens) && tokens_native();
 }
 
-// str(Path.home()), as _norm asks it; once per session.
-PyObject* MatchSession::home() {
-  if (!home_) {
-    Ref path = ns_.lookup(Name::Path);
-    Ref home = call_method(path.get(), kHome);
-    home_ = require(PyObject_Str(home.get()));
+// str(Path.home()), as _norm asks it. No Python code runs within one operation,
+// so the home cannot change there; between two a callback may change it, or make
+// it fail, and then it is asked again. Forms made under another home go.
+void MatchSession::ask_home() {
+  if (watch_.unchanged() && home_) return;
+  Ref path = ns_.lookup(Name::Path);
+  Ref home = call_method(path.get(), kHome);
+  Ref text = require(PyObject_Str(home.get()));
+  if (home_ && !require_ok(PyObject_RichCompareBool(home_.get(), text.get(), Py_EQ))) {
+    forms_.clear();
+    variants_.clear();
+    tokens_.clear();
   }
-  return home_.get();
+  home_ = std::move(text);
 }
 
 std::string_view MatchSession::form(PyObject* s) {
-  PyObject* h = home();
   auto it = forms_.find(s);
   if (it == forms_.end()) {
-    Utf8 utf8 = native_norm(s, h);
+    Utf8 utf8 = native_norm(s, home_.get());
     it = forms_.emplace(s, Forms{Ref::borrow(s), std::move(utf8)}).first;
   }
   return it->second.utf8.view();
 }
 
-Ref MatchSession::form_str(PyObject* s) { return str_of_utf8(form(s)); }
+Ref MatchSession::form_str(PyObject* s) {
+  ask_home();
+  return str_of_utf8(form(s));
+}
 
 const MatchSession::Needles& MatchSession::variants(PyObject* lit) {
   auto it = variants_.find(lit);
@@ -218,11 +226,18 @@ const MatchSession::Words& MatchSession::tokens(PyObject* lit) {
   return tokens_.emplace(lit, Words{Ref::borrow(lit), std::move(forms)}).first->second;
 }
 
-Ref MatchSession::variants_list(PyObject* lit) { return list_of(variants(lit).forms); }
+Ref MatchSession::variants_list(PyObject* lit) {
+  ask_home();
+  return list_of(variants(lit).forms);
+}
 
-Ref MatchSession::tokens_list(PyObject* lit) { return list_of(tokens(lit).forms); }
+Ref MatchSession::tokens_list(PyObject* lit) {
+  ask_home();
+  return list_of(tokens(lit).forms);
+}
 
 bool MatchSession::in(PyObject* lit, PyObject* texts) {
+  ask_home();
   const Needles& v = variants(lit);
   return any_entry(texts, [&](PyObject* entry) {
     return !v.forms.empty() && v.search.found_in(form(entry));
@@ -230,11 +245,13 @@ bool MatchSession::in(PyObject* lit, PyObject* texts) {
 }
 
 bool MatchSession::in_one(PyObject* lit, PyObject* text) {
+  ask_home();
   const Needles& v = variants(lit);
   return worth_normalising(text) && !v.forms.empty() && v.search.found_in(form(text));
 }
 
 bool MatchSession::holds(PyObject* s, PyObject* part) {
+  ask_home();
   std::string_view text = form(s);
   std::string needle = with_chars(view_of(part), [](auto c) {
     return encode(Points(c.p, c.p + c.n));
@@ -243,6 +260,7 @@ bool MatchSession::holds(PyObject* s, PyObject* part) {
 }
 
 bool MatchSession::words_in(PyObject* lit, PyObject* texts) {
+  ask_home();
   const Words& t = tokens(lit);
   if (t.forms.size() < 2) return false;
   return any_entry(texts, [&](PyObject* entry) { return holds_all(form(entry), t.forms); });

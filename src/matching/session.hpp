@@ -1,6 +1,7 @@
 // Native containment for one call: normal forms made at most once per text
-// object (and shared by every pool that holds the object), the home directory
-// asked once, and a literal's variants or words searched for in one pass.
+// object and home directory (and shared by every pool that holds the object), the
+// home directory asked again only when what it comes from has changed, and a
+// literal's variants or words searched for in one pass.
 #pragma once
 
 #include <string>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "binding/context.hpp"
+#include "matching/home_watch.hpp"
 #include "matching/native_norm.hpp"
 #include "matching/variant_search.hpp"
 
@@ -29,8 +31,7 @@ class MatchSession {
   // `_norm` is the original and its body may run natively.
   bool calls_norm_native() const;
 
-  // _norm(s) for an exact str `s`, natively.
-  std::string_view form(PyObject* s);
+  // _norm(s) for an exact str `s`, natively, as a new str.
   Ref form_str(PyObject* s);
   // _variants(lit) and _tokens(lit), natively, as new lists.
   Ref variants_list(PyObject* lit);
@@ -59,11 +60,14 @@ class MatchSession {
     std::vector<std::string> forms;  // UTF-8
   };
 
-  PyObject* home();
+  // Each operation above asks the home directory first, as _norm would.
+  void ask_home();
+  std::string_view form(PyObject* s);
   const Needles& variants(PyObject* lit);
   const Words& tokens(PyObject* lit);
 
   const Context& ns_;
+  HomeWatch watch_;
   Ref home_;
   std::unordered_map<PyObject*, Forms> forms_;
   std::unordered_map<PyObject*, Needles> variants_;
