@@ -35,6 +35,22 @@ def test_a_hundred_thousand_events():
     assert same_both_ways(make) == ("returned", ("verified", "`the_needle` in write"))
 
 
+@large
+def test_a_target_of_a_hundred_thousand_characters():
+    # its variants share no run of 3 characters: the search for a common anchor
+    # among them once grew with the cube of the length and never returned
+    phrase = "ab cd " * 20_000
+
+    def make():
+        claim = {"kind": "other", "text": "Saw it", "targets": [phrase]}
+        log = {"events": [{"tool": "write_file", "wrote": True, "payload": "x " + phrase,
+                           "output": "ok"}],
+               "external": [], "written": [], "commands": []}
+        return claim, log
+    result = same_both_ways(make)
+    assert result == ("returned", ("verified", f"`{phrase.strip()}` in write"))
+
+
 def nested_list(depth, leaf):
     value = leaf
     for _ in range(depth):

@@ -13,6 +13,9 @@ namespace {
 
 // Anchors shorter than this hit too often on ordinary text to pay off.
 constexpr size_t kMinAnchor = 3;
+// The search for the longest common substring grows with the cube of the
+// needles' length; longer needles are searched for one by one.
+constexpr size_t kMaxAnchorSearch = 32;
 
 bool holds(std::string_view text, size_t at, std::string_view needle) {
   return text.size() - at >= needle.size() && memcmp(text.data() + at, needle.data(), needle.size()) == 0;
@@ -23,6 +26,7 @@ std::string common_substring(const std::vector<std::string>& needles) {
   const std::string& base = *std::min_element(
       needles.begin(), needles.end(),
       [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+  if (base.size() > kMaxAnchorSearch) return {};
   for (size_t len = base.size(); len >= kMinAnchor; --len) {
     for (size_t at = 0; at + len <= base.size(); ++at) {
       std::string_view candidate(base.data() + at, len);
