@@ -13,7 +13,9 @@ staged_build() {
   STAGE=$(mktemp -d)
   trap 'rm -rf "$STAGE"' EXIT
   mkdir "$STAGE/proofmark_core"
-  cp proofmark_core/*.py "$STAGE/proofmark_core/"
+  # The package as it is (sources, stubs, markers), without any module built for it.
+  find proofmark_core -maxdepth 1 -type f ! -name '*.so' ! -name '*.pyd' \
+    -exec cp {} "$STAGE/proofmark_core/" \;
   cp "$build"/verify*"$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')" \
     "$STAGE/proofmark_core/"
 }
