@@ -51,6 +51,18 @@ def test_a_target_of_a_hundred_thousand_characters():
     assert result == ("returned", ("verified", f"`{phrase.strip()}` in write"))
 
 
+@large
+def test_a_long_literal_that_almost_matches_everywhere():
+    # its first and last characters stand at every position of the output, and
+    # the rest differs only in the middle: comparing it in full at each position
+    # once took the output's length times the literal's
+    literal = "a" * 100_000 + "b" + "a" * 100_000
+    output = "a" * 20_000_000
+    assert same_both_ways(lambda: (literal, [output]), ORIGINAL["_in"]) == ("returned", False)
+    assert same_both_ways(lambda: (literal, [output + literal]), ORIGINAL["_in"]) == (
+        "returned", True)
+
+
 def nested_list(depth, leaf):
     value = leaf
     for _ in range(depth):

@@ -13,12 +13,24 @@
 
 namespace pm {
 
+// Needles longer than this go to the C library's memmem where it is the GNU one:
+// its two-way search is linear in the text, where comparing at each candidate
+// position may cost the needle's length every time ("a…ab…a" in "a…a").
+constexpr size_t kLongNeedle = 256;
+
 // Position of the first occurrence of `needle` at or after `from`, or npos.
 inline size_t find_bytes(std::string_view text, size_t from, std::string_view needle) {
   const size_t n = text.size(), k = needle.size();
   if (k == 0) return from <= n ? from : std::string_view::npos;
   const char* s = text.data();
   const char* w = needle.data();
+#if defined(__GLIBC__)
+  if (k > kLongNeedle) {
+    if (from > n) return std::string_view::npos;
+    const void* at = memmem(s + from, n - from, w, k);
+    return at ? static_cast<size_t>(static_cast<const char*>(at) - s) : std::string_view::npos;
+  }
+#endif
   size_t i = from;
 #if defined(__SSE2__)
   if (k > 1) {
