@@ -51,8 +51,9 @@ class WrappedPattern:
         return getattr(self._compiled, name)
 
 
-class FallbackPath(type(pathlib.Path())):
-    pass
+# A subclass of the host's concrete path class, under the name it stands in for,
+# so that messages naming the class read the same.
+FallbackPath = type("Path", (type(pathlib.Path()),), {})
 
 
 def python_function(f):

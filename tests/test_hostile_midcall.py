@@ -356,6 +356,27 @@ def test_a_patched_library_function_is_called(monkeypatch, module, name):
     assert result[:3] == ("raised", Boom, name)
 
 
+@pytest.mark.parametrize("owner, name, message", [
+    (re, "sub", "module 're' has no attribute 'sub'"),
+    (re, "fullmatch", "module 're' has no attribute 'fullmatch'"),
+    (pathlib.Path, "home", "type object 'Path' has no attribute 'home'"),
+])
+def test_a_library_function_deleted_midcall(owner, name, message):
+    real = vars(owner)[name]
+
+    def make():
+        setattr(owner, name, real)
+        claim, log = scenario("other")
+        log["events"][0] = Trigger(log["events"][0], "wrote", lambda: delattr(owner, name))
+        return claim, log
+
+    try:
+        result = both_ways(make)
+    finally:
+        setattr(owner, name, real)
+    assert result[:3] == ("raised", AttributeError, message)
+
+
 # --- verify called again from inside a callback ----------------------------------
 
 def test_reentrant_call_from_a_record():
