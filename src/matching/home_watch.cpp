@@ -18,8 +18,8 @@ Ref attribute(PyObject* o, const StaticStr& name) {
 // os.environ keeps its entries, encoded, in the dict `_data`; HOME's key there is
 // b"HOME" on POSIX hosts.
 Ref home_entry(PyObject* data) {
-  static PyObject* const key = PyBytes_FromString("HOME");
-  if (!key) throw PyErrorSet{};
+  static PyObject* key = nullptr;  // kept for the life of the process, like StaticStr
+  if (!key) key = require(PyBytes_FromString("HOME")).release();
   return Ref::borrow(PyDict_GetItemWithError(data, key));
 }
 
