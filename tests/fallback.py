@@ -10,12 +10,9 @@ that both return the same value or raise the same exception, and that the call
 left its arguments as it found them.
 """
 import contextlib
-import copy
 import pathlib
 import re
 import types
-
-import pytest
 
 import proofmark_core.verify as m
 
@@ -93,12 +90,6 @@ def forced_fallback():
         yield
 
 
-@pytest.fixture(autouse=True)
-def pristine_namespace():
-    with namespace_restored():
-        yield
-
-
 def outcome(f, *args, **kwargs):
     """What a call did: its value, or its exception's type, message and notes."""
     try:
@@ -169,7 +160,3 @@ def assert_is_answer(result):
     assert type(verdict) is str and type(evidence) is str
     assert verdict in VERDICTS
 
-
-def deep_copies(template):
-    """A `make` for same_both_ways: a fresh deep copy of `template` on every call."""
-    return lambda: copy.deepcopy(template)

@@ -7,8 +7,10 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from fallback import ORIGINAL, pristine_namespace, same_both_ways  # noqa: F401
+from fallback import ORIGINAL, same_both_ways
 from hostile_inputs import DictSub, ListSub, odd_values
+
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
 
 # NUL, lone surrogates, astral code points, characters whose lower case is longer
 # (İ), Unicode digits and spaces: a native matcher or normal form meets them all.

@@ -4,8 +4,10 @@ whatever it does (raise, match, change the dict) happens as in a Python lookup."
 import pytest
 
 import proofmark_core.verify as m
-from fallback import ORIGINAL, pristine_namespace, same_both_ways  # noqa: F401
+from fallback import ORIGINAL, same_both_ways
 from hostile_inputs import EXPECTED, Boom, StrSub, scenario
+
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
 
 
 class Collider:

@@ -5,8 +5,10 @@ import sys
 
 import pytest
 
-from fallback import ORIGINAL, outcome, pristine_namespace, same_both_ways  # noqa: F401
+from fallback import ORIGINAL, outcome, same_both_ways
 from hostile_inputs import EXPECTED, scenario
+
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
 
 verify = ORIGINAL["verify"]
 large = pytest.mark.large

@@ -9,9 +9,10 @@ import re
 import pytest
 
 import proofmark_core.verify as m
-from fallback import (ORIGINAL, DelegatingModule, outcome, pristine_namespace,  # noqa: F401
-                      same_both_ways)
+from fallback import ORIGINAL, DelegatingModule, outcome, same_both_ways
 from hostile_inputs import EXPECTED, Boom, scenario
+
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
 
 verify = ORIGINAL["verify"]
 

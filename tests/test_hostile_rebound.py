@@ -3,7 +3,9 @@ gets as the Python-level body would, with the interpreter's own errors."""
 import pytest
 
 import proofmark_core.verify as m
-from fallback import ORIGINAL, outcome, pristine_namespace  # noqa: F401
+from fallback import ORIGINAL, outcome
+
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
 
 
 class Consumed:

@@ -3,11 +3,12 @@ every position of a Claim and a RunLog: both roads agree, the arguments stay as
 they were, and an object's own exception reaches the caller unchanged."""
 import pytest
 
-from fallback import ORIGINAL, pristine_namespace, same_both_ways  # noqa: F401
+from fallback import same_both_ways
 from hostile_inputs import (EXPECTED, POSITIONS, RAISING_METHODS, Boom, odd_values, placed,
                             position_id, raising, scenario)
 
-verify = ORIGINAL["verify"]
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
+
 KINDS = ["command_ran", "other"]
 ODD = odd_values()
 

@@ -10,8 +10,10 @@ import sys
 import pytest
 
 import proofmark_core.verify as m
-from fallback import ORIGINAL, BOUND, forced_fallback, pristine_namespace  # noqa: F401
+from fallback import ORIGINAL, BOUND, forced_fallback
 from hostile_inputs import Boom, StrSub, raising, scenario
+
+pytestmark = pytest.mark.usefixtures("pristine_namespace")
 
 CALLS = 500
 # A leak of one block per call shows as CALLS blocks in each round; what the
