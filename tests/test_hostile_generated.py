@@ -87,10 +87,14 @@ EVENTS = records({"tool": TOOLS, "wrote": st.booleans(), "output": MAYBE_TEXT,
                   "payload": MAYBE_TEXT, "command": MAYBE_TEXT}, {})
 COMMANDS = records({"command": MAYBE_TEXT, "exit_code": st.sampled_from([0, 1, "0", None, 2.0]),
                     "output": MAYBE_TEXT}, {})
+
+
+def nested(inner):
+    return st.one_of(st.lists(inner, max_size=3), st.dictionaries(TEXTS, inner, max_size=3))
+
+
 ARGS = st.recursive(st.one_of(st.none(), st.booleans(), st.integers(), st.floats(), TEXTS),
-                    lambda inner: st.one_of(st.lists(inner, max_size=3),
-                                            st.dictionaries(TEXTS, inner, max_size=3)),
-                    max_leaves=8)
+                    nested, max_leaves=8)
 RUN_LOGS = st.fixed_dictionaries(
     {"events": collections(EVENTS), "commands": collections(COMMANDS),
      "written": collections(TEXTS), "external": collections(records({"args": ARGS}, {}))})
