@@ -7,9 +7,16 @@ namespace {
 const StaticStr kOs("os"), kPath("path"), kExpanduser("expanduser"), kEnviron("environ"),
     kData("_data");
 
-// getattr(o, name), or nothing (and no error) when it is missing.
+// getattr(o, name), or nothing (and no error) when it is missing. An attribute of
+// a plain module is read straight from its dict: this runs before every native
+// containment test, and the module type has no descriptor of these names.
 Ref attribute(PyObject* o, const StaticStr& name) {
   if (!o) return Ref();
+  if (PyModule_CheckExact(o)) {
+    PyObject* found = PyDict_GetItemWithError(PyModule_GetDict(o), name.get());
+    if (found) return Ref::borrow(found);
+    if (PyErr_Occurred()) throw PyErrorSet{};
+  }
   Ref v = Ref::steal(PyObject_GetAttr(o, name.get()));
   if (!v) PyErr_Clear();
   return v;
