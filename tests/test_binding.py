@@ -10,6 +10,7 @@ import sys
 import pytest
 
 import proofmark_core.verify as m
+from hostile_inputs import DictSub, ListSub, StrSub
 
 # name -> (parameters with annotations, return annotation)
 SIGNATURES = {
@@ -44,18 +45,6 @@ DOCS = {
     "_clean": None, "_kind_of": None, "_norm": None, "_variants": None, "_in": None,
     "_tokens": None,
 }
-
-
-class StrSub(str):
-    pass
-
-
-class ListSub(list):
-    pass
-
-
-class DictSub(dict):
-    pass
 
 
 def error_of(call):
