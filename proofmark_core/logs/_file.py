@@ -1,0 +1,106 @@
+"""One agent log on disk: a JSON document, a JSONL stream, or a folder of event files.
+
+Readers take records from it and raise its errors, which name the file and the line.
+"""
+
+from __future__ import annotations
+
+import itertools
+import json
+import re
+from collections.abc import Iterator
+from pathlib import Path
+
+from proofmark_core._input import read_records
+
+JSONL_SUFFIXES = (".jsonl", ".ndjson")
+SAMPLE_RECORDS = 8
+EVENT_FILE_RE = re.compile(r"event-\d+.*\.json")
+
+
+class LogError(ValueError):
+    """A log that cannot be read: the file, the line when known, and what is wrong."""
+
+    def __init__(self, file: str, message: str, line: int | None = None) -> None:
+        super().__init__(f"{file}:{line}: {message}" if line else f"{file}: {message}")
+        self.file = file
+        self.line = line
+        self.message = message
+
+
+class LogFile:
+    """A log file, or an OpenHands conversation folder, read as a sequence of records.
+
+    A JSON document is one record (a list of events stays one record); JSONL gives
+    one record per line; a conversation folder one record per event file, in order.
+    """
+
+    def __init__(self, path: str | Path) -> None:
+        self.path = Path(path)
+        self.name = str(path)
+        self._document: object = None
+        self.jsonl = self._is_jsonl()
+
+    def error(self, message: str, line: int | None = None) -> LogError:
+        return LogError(self.name, message, line)
+
+    def records(self) -> Iterator[tuple[int | None, object]]:
+        """Each record with the line it starts on (none for event files), in order."""
+        if self.path.is_dir():
+            yield from self._event_files()
+        elif self.jsonl:
+            yield from self._lines()
+        else:
+            yield 1, self.document()
+
+    def sample(self) -> list[object]:
+        """The first few records, for telling the format."""
+        return [value for _, value in itertools.islice(self.records(), SAMPLE_RECORDS)]
+
+    def document(self) -> object:
+        if self._document is None:
+            try:
+                with self.path.open("rb") as stream:
+                    self._document = json.load(stream)
+            except UnicodeDecodeError as exc:
+                raise self.error(f"invalid UTF-8 at byte {exc.start}") from None
+            except json.JSONDecodeError as exc:
+                raise self.error(f"invalid JSON at column {exc.colno}: {exc.msg}",
+                                 exc.lineno) from None
+            except RecursionError:
+                raise self.error("invalid JSON: nested too deeply") from None
+        return self._document
+
+    def _is_jsonl(self) -> bool:
+        if self.path.is_dir():
+            return False
+        if self.path.name.endswith(JSONL_SUFFIXES):
+            return True
+        with self.path.open("rb") as stream:
+            head = stream.read(1 << 16).lstrip()
+            if not head.startswith(b"{"):
+                return False
+            first_line = head.split(b"\n", 1)[0] if b"\n" in head else head + stream.readline()
+        try:
+            json.loads(first_line)
+        except (ValueError, RecursionError):
+            return False
+        return True
+
+    def _lines(self) -> Iterator[tuple[int | None, object]]:
+        with self.path.open("rb") as stream:
+            for item in read_records(stream, jsonl=True):
+                if item.error is not None:
+                    raise self.error(item.error, item.line)
+                yield item.line, item.value
+
+    def _event_files(self) -> Iterator[tuple[int | None, object]]:
+        for path in event_files(self.path):
+            log = LogFile(path)
+            yield None, log.document()
+
+
+def event_files(folder: Path) -> list[Path]:
+    """The event files of a conversation folder (or of its ``events`` folder), in order."""
+    events = folder / "events" if (folder / "events").is_dir() else folder
+    return sorted(path for path in events.iterdir() if EVENT_FILE_RE.fullmatch(path.name))

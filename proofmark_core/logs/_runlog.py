@@ -1,0 +1,127 @@
+"""The run log of one turn, built tool call by tool call as a reader meets them.
+
+A reader opens a call when the agent makes it and fills in the result when the log
+shows it; the RunLog keeps the order of the calls, whatever order results come in.
+"""
+
+from __future__ import annotations
+
+from collections import Counter
+from dataclasses import dataclass, field
+from typing import TYPE_CHECKING
+
+from proofmark_core.logs._shell import shell_written_paths
+
+if TYPE_CHECKING:
+    from proofmark_core.verify import CommandRecord, ExternalAction, LogEvent, RunLog
+
+TERMINAL = "terminal"
+EXECUTE_CODE = "execute_code"
+READ_FILE = "read_file"
+SEARCH_FILES = "search_files"
+
+
+@dataclass(eq=False, slots=True)
+class Call:
+    """One tool call: its LogEvent fields, and for a shell call whether and how it ran."""
+
+    tool: str
+    command: str | None = None
+    payload: str | None = None
+    wrote: bool = False
+    output: str | None = None
+    shell: bool = False
+    # A shell call runs once the log shows its result; a rejected call never does.
+    ran: bool = False
+    exit_code: int | str | None = None
+
+    def result(self, output: str | None, exit_code: int | str | None = None) -> None:
+        """The call's output as the log gives it; for a shell call, also that it ran."""
+        self.output = output
+        self.exit_code = exit_code
+        self.ran = True
+
+    def rejected(self, output: str | None) -> None:
+        """The call never ran (the user refused it, or it could not start)."""
+        self.output = output
+        self.ran = False
+
+    def event(self) -> LogEvent:
+        event: LogEvent = {"tool": self.tool, "wrote": self.wrote, "output": self.output}
+        if self.wrote:
+            event["payload"] = self.payload
+        if self.command is not None:
+            event["command"] = self.command
+        return event
+
+
+@dataclass(eq=False)
+class TurnLog:
+    """What one turn wrote, ran and saw, and the agent's prose of the turn, in order.
+
+    ``messages`` are the agent's own messages of the turn (subagents excluded): the
+    last one is the closing message. ``skipped`` counts log entries of kinds the
+    reader does not know, by a short description of the kind. ``line`` is where the
+    turn starts in a JSONL log; the session id, working directory and format version
+    are those the log records, when it does.
+    """
+
+    calls: list[Call] = field(default_factory=list)
+    written: list[str] = field(default_factory=list)
+    external: list[ExternalAction] = field(default_factory=list)
+    messages: list[str] = field(default_factory=list)
+    skipped: Counter[str] = field(default_factory=Counter)
+    line: int | None = None
+    session: str | None = None
+    cwd: str | None = None
+    version: str | None = None
+
+    def shell(self, command: str) -> Call:
+        """A shell command line; the paths its redirections and the like write count as written."""
+        self.written.extend(shell_written_paths(command))
+        return self._add(Call(TERMINAL, command=command, shell=True))
+
+    def code(self, code: str, tool: str = EXECUTE_CODE) -> Call:
+        """A code cell (Python and the like); the engine reads its code as the command."""
+        return self._add(Call(tool, command=code))
+
+    def read(self, tool: str = READ_FILE) -> Call:
+        return self._add(Call(tool))
+
+    def search(self, tool: str = SEARCH_FILES) -> Call:
+        return self._add(Call(tool))
+
+    def write(self, tool: str, path: str | None, payload: str | None) -> Call:
+        """A write or edit tool; ``payload`` is the text it put into the file."""
+        if path:
+            self.written.append(path)
+        return self._add(Call(tool, payload=payload, wrote=True))
+
+    def act(self, tool: str, args: object) -> Call:
+        """A call with effects outside the workspace (a message sent, a ticket filed)."""
+        self.external.append({"args": args})
+        return self._add(Call(tool))
+
+    def other(self, tool: str) -> Call:
+        """Any other tool call: only its output counts, as something the agent saw."""
+        return self._add(Call(tool))
+
+    def say(self, text: str) -> None:
+        """A message of the agent's own prose."""
+        if text.strip():
+            self.messages.append(text)
+
+    def skip(self, kind: str) -> None:
+        self.skipped[kind] += 1
+
+    def run_log(self) -> RunLog:
+        commands: list[CommandRecord] = [
+            {"command": call.command, "exit_code": call.exit_code, "output": call.output or ""}
+            for call in self.calls if call.shell and call.ran
+        ]
+        return {"events": [call.event() for call in self.calls], "external": list(self.external),
+                "written": list(dict.fromkeys(self.written)), "commands": commands}
+
+    def _add(self, call: Call) -> Call:
+        self.calls.append(call)
+        return call
