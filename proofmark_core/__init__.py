@@ -11,15 +11,19 @@ from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from proofmark_core.api import VERDICTS, ClaimResult, check_claim, check_turn
+    from proofmark_core.logs import LogError, Turn, read_turns
 
 __version__ = "0.1.0"
-__all__ = ["VERDICTS", "ClaimResult", "check_claim", "check_turn"]
+__all__ = ["VERDICTS", "ClaimResult", "LogError", "Turn", "check_claim", "check_turn",
+           "read_turns"]
+_HOMES = {"LogError": "proofmark_core.logs", "Turn": "proofmark_core.logs",
+          "read_turns": "proofmark_core.logs"}
 
 
 def __getattr__(name: str) -> object:
     # The API module imports the extension; defer that until a name is used.
     if name in __all__:
-        return getattr(importlib.import_module("proofmark_core.api"), name)
+        return getattr(importlib.import_module(_HOMES.get(name, "proofmark_core.api")), name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 

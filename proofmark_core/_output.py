@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import json
 import shutil
+from collections import Counter
 from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Protocol, TextIO
@@ -24,31 +25,47 @@ TEXT_WIDTHS = (16, 60)
 
 @dataclass(frozen=True, slots=True)
 class Where:
-    """Where a result or an error comes from: file, line, record and claim."""
+    """Where a result or an error comes from: file, line, record and claim, and for
+    the turn of an agent log, the agent, the session and the turn's index."""
 
     file: str
     line: int | None = None
     record: int | None = None
     claim: int | None = None
+    agent: str | None = None
+    session: str | None = None
+    turn: int | None = None
 
     def __str__(self) -> str:
         place = self.file if self.line is None else f"{self.file}:{self.line}"
-        return place if self.record is None else f"{place}: record {self.record}"
+        if self.record is None:
+            return place
+        return f"{place}: turn {self.turn}" if self.agent else f"{place}: record {self.record}"
 
     def fields(self) -> dict[str, object]:
         return {"file": self.file, "line": self.line, "record": self.record, "claim": self.claim}
+
+    def turn_fields(self) -> dict[str, object]:
+        return {"agent": self.agent, "session": self.session, "turn": self.turn}
 
 
 @dataclass
 class Tally:
     records: int = 0
+    # Of the records, those that are turns read from agent logs.
+    turns: int = 0
     claims: int = 0
     errors: int = 0
     verdicts: dict[str, int] = field(default_factory=lambda: dict.fromkeys(VERDICTS, 0))
+    # Log entries of kinds the readers do not know, by kind.
+    skipped: Counter[str] = field(default_factory=Counter)
 
     def summary(self) -> dict[str, object]:
-        return {"records": self.records, "claims": self.claims, "errors": self.errors,
-                "verdicts": dict(self.verdicts)}
+        summary: dict[str, object] = {"records": self.records, "claims": self.claims,
+                                      "errors": self.errors, "verdicts": dict(self.verdicts)}
+        if self.skipped:
+            summary["skipped"] = dict(sorted(self.skipped.items()))
+        return summary
 
 
 class Writer(Protocol):
@@ -59,26 +76,28 @@ class Writer(Protocol):
 
 def result_fields(where: Where, result: ClaimResult) -> dict[str, object]:
     claim = result.claim
-    return {**where.fields(), "kind": claim.get("kind", "other"), "text": claim.get("text", ""),
+    return {**where.fields(), **where.turn_fields(), "kind": claim.get("kind", "other"),
+            "text": claim.get("text", ""), "targets": claim.get("targets", []),
             "verdict": result.verdict, "evidence": result.evidence}
 
 
 class Table:
-    """One aligned row per claim under a heading per file, and a closing count."""
+    """One aligned row per claim under a heading per file (and per session of an agent
+    log, whose rows count turns instead of records), and a closing count."""
 
     def __init__(self, out: TextIO, colour: bool, before_write: Callable[[], None]) -> None:
         self._out = out
         self._colour = colour
         self._before_write = before_write
-        self._file: str | None = None
+        self._heading_of: tuple[str, str | None, str | None] | None = None
         fixed = RECORD_WIDTH + CLAIM_WIDTH + VERDICT_WIDTH + 3 * len(GAP)
         columns = shutil.get_terminal_size((100, 24)).columns
         self._text_width = max(TEXT_WIDTHS[0], min(TEXT_WIDTHS[1], (columns - fixed) // 2))
 
     def result(self, where: Where, result: ClaimResult) -> None:
         self._before_write()
-        if where.file != self._file:
-            self._heading(where.file)
+        if (where.file, where.agent, where.session) != self._heading_of:
+            self._heading(where)
         verdict = paint(result.verdict, self._colour) + " " * (VERDICT_WIDTH - len(result.verdict))
         text = shorten(one_line(result.claim.get("text", "")), self._text_width)
         self._out.write(GAP.join((
@@ -91,16 +110,19 @@ class Table:
 
     def end(self, tally: Tally) -> None:
         self._before_write()
-        if self._file is not None:
+        if self._heading_of is not None:
             self._out.write("\n")
         self._out.write(summary_line(tally) + "\n")
 
-    def _heading(self, file: str) -> None:
-        if self._file is not None:
+    def _heading(self, where: Where) -> None:
+        if self._heading_of is not None:
             self._out.write("\n")
-        self._file = file
-        self._out.write(one_line(file) + "\n" + GAP.join((
-            "RECORD", "CLAIM", "VERDICT".ljust(VERDICT_WIDTH),
+        self._heading_of = (where.file, where.agent, where.session)
+        title = where.file
+        if where.agent:
+            title += f"  ({where.agent}" + (f", session {where.session})" if where.session else ")")
+        self._out.write(one_line(title) + "\n" + GAP.join((
+            "TURN".ljust(RECORD_WIDTH) if where.agent else "RECORD", "CLAIM", "VERDICT".ljust(VERDICT_WIDTH),
             "TEXT".ljust(self._text_width), "EVIDENCE",
         )) + "\n")
 
@@ -145,9 +167,15 @@ class JsonLines:
 
 def summary_line(tally: Tally) -> str:
     counts = ", ".join(f"{count} {verdict}" for verdict, count in tally.verdicts.items())
-    line = f"{_plural(tally.records, 'record')}, {_plural(tally.claims, 'claim')}: {counts}"
+    units = [_plural(tally.turns, "turn")] if tally.turns else []
+    if tally.records > tally.turns or not tally.turns:
+        units.insert(0, _plural(tally.records - tally.turns, "record"))
+    line = f"{', '.join(units)}, {_plural(tally.claims, 'claim')}: {counts}"
+    if tally.skipped:
+        skipped = sum(tally.skipped.values())
+        line += f"; {_plural(skipped, 'log entry', 'log entries')} of unknown kinds skipped"
     return line + (f"; {_plural(tally.errors, 'error')}" if tally.errors else "")
 
 
-def _plural(count: int, noun: str) -> str:
-    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
+def _plural(count: int, noun: str, nouns: str | None = None) -> str:
+    return f"{count} {noun}" if count == 1 else f"{count} {nouns or noun + 's'}"

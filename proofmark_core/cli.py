@@ -1,4 +1,5 @@
-"""The ``proofmark`` command: check the claims of turn records read from files or stdin.
+"""The ``proofmark`` command: check the claims of agent logs or turn records, or
+import agent logs as turn records.
 
 Exit status: 0 when no claim got a verdict named by --fail-on, 1 when one did,
 2 when an argument or some input could not be used (the rest is still checked).
@@ -7,28 +8,31 @@ Exit status: 0 when no claim got a verdict named by --fail-on, 1 when one did,
 from __future__ import annotations
 
 import argparse
-import contextlib
 import io
+import json
 import os
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import replace
-from typing import TYPE_CHECKING, cast
+from typing import TYPE_CHECKING, TextIO, cast
 
 from proofmark_core import __version__
-from proofmark_core._input import read_records
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._shape import ShapeError, as_claim, split_record
+from proofmark_core._sources import Inputs, Unit
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult, check_claim
+from proofmark_core.logs import FORMATS
 
 if TYPE_CHECKING:
-    from proofmark_core.verify import RunLog
+    from proofmark_core.verify import Claim, RunLog
 
-STDIN = "<stdin>"
-JSONL_SUFFIXES = (".jsonl", ".ndjson")
 EXIT_OK, EXIT_FAILED, EXIT_UNUSABLE = 0, 1, 2
 EXIT_INTERRUPTED = 130
+
+
+class UsageError(Exception):
+    """An argument that cannot be used: reported before anything is read."""
 
 
 class Report:
@@ -52,10 +56,13 @@ class Report:
         print(f"proofmark: {one_line(f'{where}: {message}')}", file=sys.stderr)
         self.writer.error(where, message)
 
-    def record_done(self, file: str) -> None:
+    def record_done(self, unit: Unit) -> None:
         self.tally.records += 1
+        self.tally.turns += unit.where.agent is not None
+        self.tally.skipped.update(unit.skipped)
         self.progress.update(lambda: one_line(
-            f"proofmark: {file}: {self.tally.records} records, {self.tally.claims} claims checked"))
+            f"proofmark: {unit.where.file}: {self.tally.records} records, "
+            f"{self.tally.claims} claims checked"))
 
     def exit_status(self) -> int:
         if self.tally.errors:
@@ -67,7 +74,10 @@ class Report:
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
     try:
-        return _check(args.files, args.format, args.fail_on)
+        return cast(Callable[[argparse.Namespace], int], args.run)(args)
+    except UsageError as exc:
+        print(f"proofmark: {exc}", file=sys.stderr)
+        return EXIT_UNUSABLE
     except KeyboardInterrupt:
         return EXIT_INTERRUPTED
     except BrokenPipeError:
@@ -86,24 +96,46 @@ def _parser() -> argparse.ArgumentParser:
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     check = commands.add_parser(
         "check",
-        help="report the verdict of every claim in turn records",
-        description="Read turn records, each {\"run_log\": {...}, \"claims\": [...]}, and "
-                    "report every claim's verdict and evidence.",
+        help="report the verdict of every claim of agent logs or turn records",
+        description="Read agent logs (Claude Code, Codex, OpenHands, SWE-agent, mini-swe-agent) "
+                    "or turn records, each {\"run_log\": {...}, \"claims\": [...]}, and report "
+                    "every claim's verdict and evidence.",
         epilog="exit status: 0 when no claim got a --fail-on verdict, 1 when one did, "
                "2 when an argument or some input could not be used",
     )
-    check.add_argument(
-        "files", nargs="+", metavar="FILE",
-        help="JSON (one record or a list of records) or JSONL (one record per line); "
-             "- reads standard input",
-    )
+    _add_inputs(check)
     check.add_argument("--format", choices=("table", "json", "jsonl"), default="table",
                        help="table for people (the default), json or jsonl for programs")
     check.add_argument("--fail-on", type=_verdict_set, default=frozenset({"contradicted"}),
                        metavar="VERDICT[,VERDICT]",
                        help="exit 1 when a claim gets one of these verdicts "
                             "(default: contradicted)")
+    check.set_defaults(run=_check)
+    export = commands.add_parser(
+        "import",
+        help="write the turns of agent logs as turn records (JSONL)",
+        description="Read agent logs and write each turn as a turn record, one per line, "
+                    "with a \"source\" object naming the agent, file, session and turn.",
+        epilog="exit status: 0 when every input was read, 2 when some could not be",
+    )
+    _add_inputs(export)
+    export.add_argument("-o", "--output", metavar="OUT",
+                        help="the file to write (default: standard output)")
+    export.set_defaults(run=_import)
     return parser
+
+
+def _add_inputs(command: argparse.ArgumentParser) -> None:
+    command.add_argument(
+        "paths", nargs="+", metavar="PATH",
+        help="an agent log, a folder of them, an OpenHands conversation folder, or turn "
+             "records as JSON or JSONL; - reads turn records from standard input",
+    )
+    command.add_argument("--from", dest="log_format", choices=FORMATS, default="auto",
+                         help="the format of the inputs (default: told from their content)")
+    command.add_argument("--claims", metavar="FILE",
+                         help="a JSON list of claims to check against the last turn of each "
+                              "input, instead of the claims taken from its closing message")
 
 
 def _verdict_set(text: str) -> frozenset[str]:
@@ -115,18 +147,42 @@ def _verdict_set(text: str) -> frozenset[str]:
     return frozenset(names)
 
 
-def _check(files: Sequence[str], output_format: str, fail_on: frozenset[str]) -> int:
-    if isinstance(sys.stdout, io.TextIOWrapper):
-        # A claim's text must not end the run because the locale cannot encode it.
-        sys.stdout.reconfigure(errors="backslashreplace")
+def _claims_file(name: str | None) -> list[Claim] | None:
+    if name is None:
+        return None
+    try:
+        with open(name, "rb") as stream:
+            claims = json.load(stream)
+    except OSError as exc:
+        raise UsageError(f"{name}: {exc.strerror or exc}") from None
+    except (ValueError, RecursionError) as exc:
+        raise UsageError(f"{name}: invalid JSON: {exc}") from None
+    if not isinstance(claims, list):
+        raise UsageError(f"{name}: expected a JSON list of claims")
+    try:
+        return [as_claim(claim, f"[{index}]") for index, claim in enumerate(claims)]
+    except ShapeError as exc:
+        raise UsageError(f"{name}: {exc}") from None
+
+
+def _check(args: argparse.Namespace) -> int:
+    claims = _claims_file(args.claims)
+    _tolerate_unencodable(sys.stdout)
     progress = Progress(sys.stderr)
-    report = Report(_writer(output_format, progress), progress, fail_on)
-    for name in files:
-        _check_file(name, report)
+    report = Report(_writer(args.format, progress), progress, args.fail_on)
+    for unit in Inputs(args.paths, args.log_format, report.error, claims):
+        _check_record(unit.where, unit.record, report)
+        report.record_done(unit)
     progress.clear()
     report.writer.end(report.tally)
     sys.stdout.flush()
     return report.exit_status()
+
+
+def _tolerate_unencodable(stream: TextIO) -> None:
+    if isinstance(stream, io.TextIOWrapper):
+        # A claim's text must not end the run because the locale cannot encode it.
+        stream.reconfigure(errors="backslashreplace")
 
 
 def _writer(output_format: str, progress: Progress) -> Writer:
@@ -137,38 +193,6 @@ def _writer(output_format: str, progress: Progress) -> Writer:
     # Progress shares the terminal with the table: wipe it before each row.
     before_write = progress.clear if sys.stdout.isatty() else lambda: None
     return Table(sys.stdout, wants_colour(sys.stdout), before_write)
-
-
-def _check_file(name: str, report: Report) -> None:
-    label = STDIN if name == "-" else name
-    records = 0
-    try:
-        with _open(name) as stream:
-            items = read_records(stream, jsonl=name.endswith(JSONL_SUFFIXES))
-            for index, item in enumerate(items):
-                records += 1
-                where = Where(label, item.line, index)
-                if item.error is None:
-                    _check_record(where, item.value, report)
-                else:
-                    report.error(where, item.error)
-                report.record_done(label)
-    except OSError as exc:
-        if isinstance(exc, BrokenPipeError):
-            raise
-        report.error(Where(label), exc.strerror or str(exc))
-        return
-    if not records:
-        report.error(Where(label), "no records")
-
-
-@contextlib.contextmanager
-def _open(name: str) -> Iterator[io.BufferedIOBase]:
-    if name == "-":
-        yield cast(io.BufferedIOBase, sys.stdin.buffer)
-    else:
-        with open(name, "rb") as stream:
-            yield stream
 
 
 def _check_record(where: Where, record: object, report: Report) -> None:
@@ -192,3 +216,26 @@ def _check_claim(where: Where, run_log: RunLog, value: object, report: Report) -
         report.error(where, f"{place}: the engine failed: {type(exc).__name__}: {exc}")
         return
     report.result(where, result)
+
+
+def _import(args: argparse.Namespace) -> int:
+    claims = _claims_file(args.claims)
+    errors = turns = 0
+
+    def problem(where: Where, message: str) -> None:
+        nonlocal errors
+        errors += 1
+        print(f"proofmark: {one_line(f'{where}: {message}')}", file=sys.stderr)
+
+    out = open(args.output, "w", encoding="utf-8") if args.output else sys.stdout
+    try:
+        _tolerate_unencodable(out)
+        for unit in Inputs(args.paths, args.log_format, problem, claims):
+            out.write(json.dumps(unit.record, ensure_ascii=False) + "\n")
+            turns += 1
+    finally:
+        if out is not sys.stdout:
+            out.close()
+    if args.output:
+        print(f"proofmark: {turns} turns written to {args.output}", file=sys.stderr)
+    return EXIT_UNUSABLE if errors else EXIT_OK

@@ -150,7 +150,9 @@ def test_exit_status_follows_fail_on(args, records, status, tmp_path):
 @pytest.mark.parametrize("args, message", [
     (["check", "--fail-on", "verified,wrong", "x.json"], "unknown verdict 'wrong'"),
     (["check", "--format", "yaml", "x.json"], "invalid choice: 'yaml'"),
-    (["check"], "the following arguments are required: FILE"),
+    (["check"], "the following arguments are required: PATH"),
+    (["check", "--from", "aider", "x.json"], "invalid choice: 'aider'"),
+    (["check", "--claims", "missing.json", "x.json"], "missing.json: No such file or directory"),
 ])
 def test_unusable_arguments_exit_2_with_usage(args, message):
     done = run(*args)
@@ -230,7 +232,7 @@ def test_bad_input_is_one_line_per_problem_and_the_rest_is_checked(case, tmp_pat
 
 @pytest.mark.parametrize("name, message", [
     ("missing.json", "No such file or directory"),
-    ("a-directory", "Is a directory"),
+    ("a-directory", "no agent logs in this folder"),
     ("empty.jsonl", "no records"),
     ("blank.json", "no records"),
     ("empty-list.json", "no records"),

@@ -57,6 +57,15 @@ class LogFile:
         """The first few records, for telling the format."""
         return [value for _, value in itertools.islice(self.records(), SAMPLE_RECORDS)]
 
+    def first_items(self) -> list[object]:
+        """The first few records, or elements of a JSON list, that decode, read without
+        reading the rest: whether the file holds turn records is told from them."""
+        if self.path.is_dir():
+            return []
+        with self.path.open("rb") as stream:
+            items = itertools.islice(read_records(stream, jsonl=self.jsonl), SAMPLE_RECORDS)
+            return [item.value for item in items if item.error is None]
+
     def document(self) -> object:
         if self._document is None:
             try:
