@@ -36,19 +36,35 @@ class Item:
     error: str | None = None
 
 
-def read_records(stream: io.BufferedIOBase, *, jsonl: bool) -> Iterator[Item]:
-    """Every record of the stream, in order; an input that holds none yields nothing."""
+@dataclass(frozen=True, slots=True)
+class Line:
+    """A JSONL line not decoded yet: ``decoded`` makes the Item of it."""
+
+    text: bytes
+
+
+def read_records(stream: io.BufferedIOBase, *, jsonl: bool, decode: bool = True) -> Iterator[Item]:
+    """Every record of the stream, in order; an input that holds none yields nothing.
+
+    Without ``decode``, each record of a JSONL input comes as a :class:`Line`, so that
+    it can be decoded where it is used (in another process).
+    """
     chunks = _chunks(stream)
     if jsonl:
-        return _jsonl(_lines(chunks))
+        return _jsonl(_lines(chunks), decode)
     head = _head(chunks)
     chunks = itertools.chain([head], chunks)
     start = head.lstrip(WHITESPACE)[:1]
     if start == b"[":
         return _ListReader(chunks).items()
     if start == b"{" and _first_line_is_json(head):
-        return _jsonl(_lines(chunks))
+        return _jsonl(_lines(chunks), decode)
     return _document(b"".join(chunks))
+
+
+def decoded(item: Item) -> Item:
+    """The item with its value decoded, when it was read without decoding."""
+    return _line_item(item.line, item.value.text) if isinstance(item.value, Line) else item
 
 
 def _chunks(stream: io.BufferedIOBase) -> Iterator[bytes]:
@@ -95,10 +111,10 @@ def _lines(chunks: Iterable[bytes]) -> Iterator[bytes]:
     yield b"".join(partial_line)
 
 
-def _jsonl(lines: Iterable[bytes]) -> Iterator[Item]:
+def _jsonl(lines: Iterable[bytes], decode: bool) -> Iterator[Item]:
     for number, line in enumerate(lines, 1):
         if line.strip(WHITESPACE):
-            yield _line_item(number, line)
+            yield _line_item(number, line) if decode else Item(number, Line(line))
 
 
 def _line_item(number: int, line: bytes) -> Item:

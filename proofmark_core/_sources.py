@@ -12,11 +12,12 @@ import contextlib
 import io
 import sys
 from collections.abc import Callable, Iterator, Sequence
-from dataclasses import dataclass, field, replace
+from dataclasses import replace
 from pathlib import Path
 from typing import TYPE_CHECKING, cast
 
-from proofmark_core._input import read_records
+from proofmark_core._checking import Unit
+from proofmark_core._input import Item, decoded, read_records
 from proofmark_core._output import Where
 from proofmark_core.logs import TURNS, LogError, find_logs, read_turns, sniff
 from proofmark_core.logs._file import LogFile
@@ -29,24 +30,17 @@ JSONL_SUFFIXES = (".jsonl", ".ndjson")
 Problem = Callable[[Where, str], None]
 
 
-@dataclass(frozen=True, slots=True)
-class Unit:
-    """One turn to check: where it comes from, its record, and what its reader skipped."""
-
-    where: Where
-    record: object
-    skipped: dict[str, int] = field(default_factory=dict)
-
-
 class Inputs:
     """Every turn of the named inputs, in order.
 
     With ``claims`` given, only the last turn of each input is kept, with those claims.
+    JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes.
     """
 
     def __init__(self, names: Sequence[str], log_format: str, problem: Problem,
-                 claims: list[Claim] | None = None) -> None:
+                 claims: list[Claim] | None = None, decode: bool = False) -> None:
         self._names = names
+        self._decode = decode
         self._format = log_format
         self._problem = problem
         self._claims = claims
@@ -58,8 +52,7 @@ class Inputs:
                 if self._claims is None:
                     yield from units
                 elif (last := _last(units)) is not None:
-                    yield replace(last, record={**cast(dict, last.record),
-                                                "claims": self._claims})
+                    yield self._with_claims(last, self._claims)
 
     def _paths(self, name: str) -> Iterator[str]:
         if name == "-" or not Path(name).is_dir():
@@ -88,17 +81,20 @@ class Inputs:
                 raise
             self._problem(Where(name), exc.strerror or str(exc))
 
+    def _with_claims(self, unit: Unit, claims: list[Claim]) -> Unit:
+        item = decoded(unit.item)
+        if isinstance(item.value, dict):
+            item = replace(item, value={**item.value, "claims": claims})
+        return replace(unit, item=item)
+
     def _turn_records(self, name: str) -> Iterator[Unit]:
         label = STDIN if name == "-" else name
         records = 0
         with _open(name) as stream:
-            for index, item in enumerate(read_records(stream, jsonl=name.endswith(JSONL_SUFFIXES))):
+            jsonl = name.endswith(JSONL_SUFFIXES)
+            for index, item in enumerate(read_records(stream, jsonl=jsonl, decode=self._decode)):
                 records += 1
-                where = _record_place(Where(label, item.line, index), item.value)
-                if item.error is None:
-                    yield Unit(where, item.value)
-                else:
-                    self._problem(where, item.error)
+                yield Unit(Where(label, item.line, index), item, {})
         if not records:
             self._problem(Where(label), "no records")
 
@@ -109,22 +105,9 @@ class Inputs:
             source = turn.source
             where = Where(name, turn.line, turns - 1, agent=cast(str, source["agent"]),
                           session=cast("str | None", source["session"]), turn=turns - 1)
-            yield Unit(where, turn.record(), turn.skipped)
+            yield Unit(where, Item(turn.line or 1, turn.record()), turn.skipped)
         if not turns:
             self._problem(Where(name), "no turns in this log")
-
-
-def _record_place(where: Where, record: object) -> Where:
-    """A record written by ``proofmark import`` names the agent, session and turn."""
-    source = record.get("source") if isinstance(record, dict) else None
-    if not isinstance(source, dict):
-        return where
-    return replace(where, agent=_text(source.get("agent")), session=_text(source.get("session")),
-                   turn=source["turn"] if isinstance(source.get("turn"), int) else None)
-
-
-def _text(value: object) -> str | None:
-    return value if isinstance(value, str) else None
 
 
 def _last(units: Iterator[Unit]) -> Unit | None:

@@ -13,19 +13,21 @@ import json
 import os
 import sys
 from collections.abc import Callable, Sequence
-from dataclasses import replace
 from typing import TYPE_CHECKING, TextIO, cast
 
 from proofmark_core import __version__
+from proofmark_core._checking import Outcome, check_unit
+from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
-from proofmark_core._shape import ShapeError, as_claim, split_record
-from proofmark_core._sources import Inputs, Unit
+from proofmark_core._parallel import cores, ordered_map
+from proofmark_core._shape import ShapeError, as_claim
+from proofmark_core._sources import Inputs
 from proofmark_core._terminal import Progress, one_line, wants_colour
-from proofmark_core.api import VERDICTS, ClaimResult, check_claim
+from proofmark_core.api import VERDICTS, ClaimResult
 from proofmark_core.logs import FORMATS
 
 if TYPE_CHECKING:
-    from proofmark_core.verify import Claim, RunLog
+    from proofmark_core.verify import Claim
 
 EXIT_OK, EXIT_FAILED, EXIT_UNUSABLE = 0, 1, 2
 EXIT_INTERRUPTED = 130
@@ -56,12 +58,17 @@ class Report:
         print(f"proofmark: {one_line(f'{where}: {message}')}", file=sys.stderr)
         self.writer.error(where, message)
 
-    def record_done(self, unit: Unit) -> None:
+    def outcome(self, outcome: Outcome) -> None:
+        for where, found in outcome.events:
+            if isinstance(found, str):
+                self.error(where, found)
+            else:
+                self.result(where, found)
         self.tally.records += 1
-        self.tally.turns += unit.where.agent is not None
-        self.tally.skipped.update(unit.skipped)
+        self.tally.turns += outcome.where.agent is not None
+        self.tally.skipped.update(outcome.skipped)
         self.progress.update(lambda: one_line(
-            f"proofmark: {unit.where.file}: {self.tally.records} records, "
+            f"proofmark: {outcome.where.file}: {self.tally.records} records, "
             f"{self.tally.claims} claims checked"))
 
     def exit_status(self) -> int:
@@ -136,6 +143,18 @@ def _add_inputs(command: argparse.ArgumentParser) -> None:
     command.add_argument("--claims", metavar="FILE",
                          help="a JSON list of claims to check against the last turn of each "
                               "input, instead of the claims taken from its closing message")
+    command.add_argument("--jobs", "-j", type=_positive, default=cores(), metavar="N",
+                         help="worker processes (default: the number of cores)")
+
+
+def _positive(text: str) -> int:
+    try:
+        number = int(text)
+    except ValueError:
+        number = 0
+    if number < 1:
+        raise argparse.ArgumentTypeError(f"expected a positive whole number, got {text!r}")
+    return number
 
 
 def _verdict_set(text: str) -> frozenset[str]:
@@ -170,9 +189,9 @@ def _check(args: argparse.Namespace) -> int:
     _tolerate_unencodable(sys.stdout)
     progress = Progress(sys.stderr)
     report = Report(_writer(args.format, progress), progress, args.fail_on)
-    for unit in Inputs(args.paths, args.log_format, report.error, claims):
-        _check_record(unit.where, unit.record, report)
-        report.record_done(unit)
+    units = Inputs(args.paths, args.log_format, report.error, claims)
+    for outcome in ordered_map(check_unit, units, args.jobs, preload=check_unit.__module__):
+        report.outcome(outcome)
     progress.clear()
     report.writer.end(report.tally)
     sys.stdout.flush()
@@ -195,29 +214,6 @@ def _writer(output_format: str, progress: Progress) -> Writer:
     return Table(sys.stdout, wants_colour(sys.stdout), before_write)
 
 
-def _check_record(where: Where, record: object, report: Report) -> None:
-    try:
-        run_log, claims = split_record(record)
-    except ShapeError as exc:
-        report.error(where, str(exc))
-        return
-    for index, claim in enumerate(claims):
-        _check_claim(replace(where, claim=index), run_log, claim, report)
-
-
-def _check_claim(where: Where, run_log: RunLog, value: object, report: Report) -> None:
-    place = f"claims[{where.claim}]"
-    try:
-        result = check_claim(run_log, as_claim(value, place))
-    except ShapeError as exc:
-        report.error(where, str(exc))
-        return
-    except Exception as exc:  # one claim the engine cannot judge must not stop the others
-        report.error(where, f"{place}: the engine failed: {type(exc).__name__}: {exc}")
-        return
-    report.result(where, result)
-
-
 def _import(args: argparse.Namespace) -> int:
     claims = _claims_file(args.claims)
     errors = turns = 0
@@ -230,8 +226,12 @@ def _import(args: argparse.Namespace) -> int:
     out = open(args.output, "w", encoding="utf-8") if args.output else sys.stdout
     try:
         _tolerate_unencodable(out)
-        for unit in Inputs(args.paths, args.log_format, problem, claims):
-            out.write(json.dumps(unit.record, ensure_ascii=False) + "\n")
+        for unit in Inputs(args.paths, args.log_format, problem, claims, decode=True):
+            item = decoded(unit.item)
+            if item.error is not None:
+                problem(unit.where, item.error)
+                continue
+            out.write(json.dumps(item.value, ensure_ascii=False) + "\n")
             turns += 1
     finally:
         if out is not sys.stdout:

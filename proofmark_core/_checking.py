@@ -1,0 +1,83 @@
+"""Checking one turn record: its shape, then its claims, with what comes of each in order.
+
+It runs in the worker processes of a run, so what it takes and gives back is plain data.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, replace
+
+from proofmark_core._input import Item, decoded
+from proofmark_core._output import Where
+from proofmark_core._shape import ShapeError, as_claim, split_record
+from proofmark_core.api import ClaimResult, check_claim, check_turn
+
+
+@dataclass(frozen=True, slots=True)
+class Unit:
+    """One turn to check: where it comes from, its record (or the line to decode it
+    from), and the log entries its reader skipped."""
+
+    where: Where
+    item: Item
+    skipped: dict[str, int]
+
+
+@dataclass(frozen=True, slots=True)
+class Outcome:
+    """The unit's place, and its results and errors in claim order."""
+
+    where: Where
+    skipped: dict[str, int]
+    events: list[tuple[Where, ClaimResult | str]]
+
+
+def check_unit(unit: Unit) -> Outcome:
+    item = decoded(unit.item)
+    where = record_place(unit.where, item.value)
+    if item.error is not None:
+        return Outcome(where, unit.skipped, [(where, item.error)])
+    return Outcome(where, unit.skipped, check_record(where, item.value))
+
+
+def record_place(where: Where, record: object) -> Where:
+    """A record written by ``proofmark import`` names its agent, session and turn."""
+    source = record.get("source") if isinstance(record, dict) else None
+    if where.agent is not None or not isinstance(source, dict):
+        return where
+    return replace(where, agent=_text(source.get("agent")), session=_text(source.get("session")),
+                   turn=source["turn"] if isinstance(source.get("turn"), int) else None)
+
+
+def check_record(where: Where, record: object) -> list[tuple[Where, ClaimResult | str]]:
+    try:
+        run_log, claims = split_record(record)
+    except ShapeError as exc:
+        return [(where, str(exc))]
+    events: list[tuple[Where, ClaimResult | str]] = []
+    sound = []
+    for index, value in enumerate(claims):
+        place = replace(where, claim=index)
+        try:
+            sound.append((place, as_claim(value, f"claims[{index}]")))
+        except ShapeError as exc:
+            events.append((place, str(exc)))
+    try:
+        results = check_turn(run_log, [claim for _, claim in sound])
+    except Exception:  # some claim the engine cannot judge: find it, keep the others
+        events.extend((place, _one(place, run_log, claim)) for place, claim in sound)
+    else:
+        events.extend(zip((place for place, _ in sound), results))
+    events.sort(key=lambda event: event[0].claim or 0)
+    return events
+
+
+def _one(where: Where, run_log: object, claim: object) -> ClaimResult | str:
+    try:
+        return check_claim(run_log, claim)  # type: ignore[arg-type]
+    except Exception as exc:
+        return f"claims[{where.claim}]: the engine failed: {type(exc).__name__}: {exc}"
+
+
+def _text(value: object) -> str | None:
+    return value if isinstance(value, str) else None
