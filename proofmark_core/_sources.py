@@ -20,7 +20,7 @@ from proofmark_core._checking import Unit
 from proofmark_core._input import Item, decoded, read_records
 from proofmark_core._output import Where
 from proofmark_core.logs import TURNS, LogError, find_logs, read_turns, sniff
-from proofmark_core.logs._file import LogFile
+from proofmark_core.logs._file import LogFile, open_input, plain_name
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
@@ -91,7 +91,7 @@ class Inputs:
         label = STDIN if name == "-" else name
         records = 0
         with _open(name) as stream:
-            jsonl = name.endswith(JSONL_SUFFIXES)
+            jsonl = plain_name(name).endswith(JSONL_SUFFIXES)
             for index, item in enumerate(read_records(stream, jsonl=jsonl, decode=self._decode)):
                 records += 1
                 yield Unit(Where(label, item.line, index), item, {})
@@ -122,5 +122,5 @@ def _open(name: str) -> Iterator[io.BufferedIOBase]:
     if name == "-":
         yield cast(io.BufferedIOBase, sys.stdin.buffer)
     else:
-        with open(name, "rb") as stream:
-            yield stream
+        with open_input(name) as stream:
+            yield cast(io.BufferedIOBase, stream)

@@ -28,7 +28,7 @@ __all__ = ["AGENTS", "FORMATS", "LogError", "Turn", "find_logs", "read_turns", "
 AGENTS = ("claude-code", "codex", "openhands", "swe-agent", "mini-swe-agent")
 TURNS = "turns"
 FORMATS = ("auto", TURNS, *AGENTS)
-LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj")
+LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj", ".jsonl.gz", ".json.gz")
 
 
 @dataclass(frozen=True, slots=True)

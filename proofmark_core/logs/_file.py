@@ -5,11 +5,13 @@ Readers take records from it and raise its errors, which name the file and the l
 
 from __future__ import annotations
 
+import gzip
 import itertools
 import json
 import re
 from collections.abc import Iterator
 from pathlib import Path
+from typing import BinaryIO, cast
 
 from proofmark_core._input import read_records
 
@@ -62,14 +64,14 @@ class LogFile:
         reading the rest: whether the file holds turn records is told from them."""
         if self.path.is_dir():
             return []
-        with self.path.open("rb") as stream:
+        with open_input(self.path) as stream:
             items = itertools.islice(read_records(stream, jsonl=self.jsonl), SAMPLE_RECORDS)
             return [item.value for item in items if item.error is None]
 
     def document(self) -> object:
         if self._document is None:
             try:
-                with self.path.open("rb") as stream:
+                with open_input(self.path) as stream:
                     self._document = json.load(stream)
             except UnicodeDecodeError as exc:
                 raise self.error(f"invalid UTF-8 at byte {exc.start}") from None
@@ -83,9 +85,9 @@ class LogFile:
     def _is_jsonl(self) -> bool:
         if self.path.is_dir():
             return False
-        if self.path.name.endswith(JSONL_SUFFIXES):
+        if plain_name(self.path).endswith(JSONL_SUFFIXES):
             return True
-        with self.path.open("rb") as stream:
+        with open_input(self.path) as stream:
             head = stream.read(1 << 16).lstrip()
             if not head.startswith(b"{"):
                 return False
@@ -97,7 +99,7 @@ class LogFile:
         return True
 
     def _lines(self) -> Iterator[tuple[int | None, object]]:
-        with self.path.open("rb") as stream:
+        with open_input(self.path) as stream:
             for item in read_records(stream, jsonl=True):
                 if item.error is not None:
                     raise self.error(item.error, item.line)
@@ -113,3 +115,15 @@ def event_files(folder: Path) -> list[Path]:
     """The event files of a conversation folder (or of its ``events`` folder), in order."""
     events = folder / "events" if (folder / "events").is_dir() else folder
     return sorted(path for path in events.iterdir() if EVENT_FILE_RE.fullmatch(path.name))
+
+
+def open_input(path: str | Path) -> BinaryIO:
+    """The file for reading bytes, decompressed when its name ends in ``.gz``."""
+    if str(path).endswith(".gz"):
+        return cast(BinaryIO, gzip.open(path, "rb"))
+    return open(path, "rb")
+
+
+def plain_name(path: str | Path) -> str:
+    """The file name without a ``.gz`` suffix: what tells its layout."""
+    return Path(path).name.removesuffix(".gz")
