@@ -8,13 +8,13 @@ else is one JSON document holding one record.
 from __future__ import annotations
 
 import codecs
-import io
 import itertools
 import json
 import re
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from functools import partial
+from typing import Protocol
 
 CHUNK = 1 << 16
 WHITESPACE = b" \t\r\n"
@@ -43,7 +43,11 @@ class Line:
     text: bytes
 
 
-def read_records(stream: io.BufferedIOBase, *, jsonl: bool, decode: bool = True) -> Iterator[Item]:
+class ByteStream(Protocol):
+    def read1(self, size: int = ..., /) -> bytes: ...
+
+
+def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True) -> Iterator[Item]:
     """Every record of the stream, in order; an input that holds none yields nothing.
 
     Without ``decode``, each record of a JSONL input comes as a :class:`Line`, so that
@@ -67,7 +71,7 @@ def decoded(item: Item) -> Item:
     return _line_item(item.line, item.value.text) if isinstance(item.value, Line) else item
 
 
-def _chunks(stream: io.BufferedIOBase) -> Iterator[bytes]:
+def _chunks(stream: ByteStream) -> Iterator[bytes]:
     # read1 hands over what a pipe has now instead of waiting for a full chunk.
     chunks = iter(partial(stream.read1, CHUNK), b"")
     first = next(chunks, b"")

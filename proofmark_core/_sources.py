@@ -2,8 +2,8 @@
 
 A path may be a file of turn records, an agent log, an OpenHands conversation folder,
 or a folder to walk for logs; ``-`` is standard input, which holds turn records.
-Problems are handed to a callback and the reading goes on with the next record,
-turn or file.
+A problem comes in order as a unit whose item holds the error, and the reading goes
+on with the next record, turn or file.
 """
 
 from __future__ import annotations
@@ -11,7 +11,7 @@ from __future__ import annotations
 import contextlib
 import io
 import sys
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Iterator, Sequence
 from dataclasses import replace
 from pathlib import Path
 from typing import TYPE_CHECKING, cast
@@ -19,6 +19,7 @@ from typing import TYPE_CHECKING, cast
 from proofmark_core._checking import Unit
 from proofmark_core._input import Item, decoded, read_records
 from proofmark_core._output import Where
+from proofmark_core._parquet import parquet_items
 from proofmark_core.logs import TURNS, LogError, find_logs, read_turns, sniff
 from proofmark_core.logs._file import LogFile, open_input, plain_name
 
@@ -27,7 +28,7 @@ if TYPE_CHECKING:
 
 STDIN = "<stdin>"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
-Problem = Callable[[Where, str], None]
+PARQUET = "parquet"
 
 
 class Inputs:
@@ -37,55 +38,62 @@ class Inputs:
     JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes.
     """
 
-    def __init__(self, names: Sequence[str], log_format: str, problem: Problem,
+    def __init__(self, names: Sequence[str], log_format: str,
                  claims: list[Claim] | None = None, decode: bool = False) -> None:
         self._names = names
         self._decode = decode
         self._format = log_format
-        self._problem = problem
         self._claims = claims
 
     def __iter__(self) -> Iterator[Unit]:
         for name in self._names:
-            for path in self._paths(name):
-                units = self._units(path)
-                if self._claims is None:
-                    yield from units
-                elif (last := _last(units)) is not None:
-                    yield self._with_claims(last, self._claims)
+            paths = [name] if name == "-" or not Path(name).is_dir() else find_logs(name)
+            found = False
+            for path in paths:
+                found = True
+                units = self._units(str(path))
+                yield from units if self._claims is None else self._last_turn(units)
+            if not found:
+                yield _problem(Where(name), "no agent logs in this folder")
 
-    def _paths(self, name: str) -> Iterator[str]:
-        if name == "-" or not Path(name).is_dir():
-            yield name
-            return
-        found = False
-        for path in find_logs(name):
-            found = True
-            yield str(path)
-        if not found:
-            self._problem(Where(name), "no agent logs in this folder")
+    def _last_turn(self, units: Iterator[Unit]) -> Iterator[Unit]:
+        """The problems of an input, then its last turn with the claims given."""
+        last = None
+        for unit in units:
+            if unit.item.error is None:
+                last = unit
+            else:
+                yield unit
+        if last is not None:
+            item = decoded(last.item)
+            if isinstance(item.value, dict):
+                item = replace(item, value={**item.value, "claims": self._claims})
+            yield replace(last, item=item)
 
     def _units(self, name: str) -> Iterator[Unit]:
         try:
-            log_format = self._format
-            if name != "-" and log_format == "auto" and Path(name).exists():
-                log_format = sniff(LogFile(name))
-            if name == "-" or log_format == TURNS or not Path(name).exists():
+            log_format = self._format_of(name)
+            if log_format == PARQUET:
+                yield from self._parquet_records(name)
+            elif log_format == TURNS:
                 yield from self._turn_records(name)
             else:
                 yield from self._log_turns(name, log_format)
         except LogError as exc:
-            self._problem(Where(exc.file, exc.line), exc.message)
+            yield _problem(Where(exc.file, exc.line), exc.message)
+        except ImportError as exc:
+            yield _problem(Where(name), str(exc))
         except OSError as exc:
             if isinstance(exc, BrokenPipeError):
                 raise
-            self._problem(Where(name), exc.strerror or str(exc))
+            yield _problem(Where(name), exc.strerror or str(exc))
 
-    def _with_claims(self, unit: Unit, claims: list[Claim]) -> Unit:
-        item = decoded(unit.item)
-        if isinstance(item.value, dict):
-            item = replace(item, value={**item.value, "claims": claims})
-        return replace(unit, item=item)
+    def _format_of(self, name: str) -> str:
+        if name == "-" or not Path(name).exists():
+            return TURNS  # standard input holds turn records; a missing file is reported there
+        if plain_name(name).endswith(".parquet"):
+            return PARQUET
+        return sniff(LogFile(name)) if self._format == "auto" else self._format
 
     def _turn_records(self, name: str) -> Iterator[Unit]:
         label = STDIN if name == "-" else name
@@ -96,7 +104,15 @@ class Inputs:
                 records += 1
                 yield Unit(Where(label, item.line, index), item, {})
         if not records:
-            self._problem(Where(label), "no records")
+            yield _problem(Where(label), "no records")
+
+    def _parquet_records(self, name: str) -> Iterator[Unit]:
+        records = 0
+        for index, item in enumerate(parquet_items(name)):
+            records += 1
+            yield Unit(Where(name, None, index), item, {})
+        if not records:
+            yield _problem(Where(name), "no records")
 
     def _log_turns(self, name: str, log_format: str) -> Iterator[Unit]:
         turns = 0
@@ -107,14 +123,11 @@ class Inputs:
                           session=cast("str | None", source["session"]), turn=turns - 1)
             yield Unit(where, Item(turn.line or 1, turn.record()), turn.skipped)
         if not turns:
-            self._problem(Where(name), "no turns in this log")
+            yield _problem(Where(name), "no turns in this log")
 
 
-def _last(units: Iterator[Unit]) -> Unit | None:
-    last = None
-    for last in units:
-        pass
-    return last
+def _problem(where: Where, message: str) -> Unit:
+    return Unit(where, Item(where.line or 1, error=message), {})
 
 
 @contextlib.contextmanager
@@ -123,4 +136,4 @@ def _open(name: str) -> Iterator[io.BufferedIOBase]:
         yield cast(io.BufferedIOBase, sys.stdin.buffer)
     else:
         with open_input(name) as stream:
-            yield cast(io.BufferedIOBase, stream)
+            yield stream

@@ -64,7 +64,8 @@ class Report:
                 self.error(where, found)
             else:
                 self.result(where, found)
-        self.tally.records += 1
+        # A problem with a whole input is not a record.
+        self.tally.records += outcome.where.record is not None
         self.tally.turns += outcome.where.agent is not None
         self.tally.skipped.update(outcome.skipped)
         self.progress.update(lambda: one_line(
@@ -129,6 +130,22 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("-o", "--output", metavar="OUT",
                         help="the file to write (default: standard output)")
     export.set_defaults(run=_import)
+    batch = commands.add_parser(
+        "batch",
+        help="write a row per claim of many inputs, as Parquet or JSONL, here or on Ray",
+        description="Check every turn of the inputs and write one row per claim (file, "
+                    "agent, session, turn, record, claim, kind, text, verdict, evidence, "
+                    "error) to OUT: Parquet when its name ends in .parquet, JSONL otherwise. "
+                    "Inputs may be URIs of any file system pyarrow reads (s3://...).",
+        epilog="exit status: 0 when every input was read and checked, 2 when some could not be",
+    )
+    _add_inputs(batch)
+    batch.add_argument("-o", "--output", metavar="OUT", required=True,
+                       help="the file to write: .parquet, or JSONL")
+    batch.add_argument("--ray", metavar="local|auto|ADDRESS",
+                       help="run on Ray: a local one started here with --jobs CPUs, the "
+                            "running cluster (auto), or the cluster at ADDRESS")
+    batch.set_defaults(run=_batch)
     return parser
 
 
@@ -189,7 +206,7 @@ def _check(args: argparse.Namespace) -> int:
     _tolerate_unencodable(sys.stdout)
     progress = Progress(sys.stderr)
     report = Report(_writer(args.format, progress), progress, args.fail_on)
-    units = Inputs(args.paths, args.log_format, report.error, claims)
+    units = Inputs(args.paths, args.log_format, claims)
     for outcome in ordered_map(check_unit, units, args.jobs, preload=check_unit.__module__):
         report.outcome(outcome)
     progress.clear()
@@ -226,7 +243,7 @@ def _import(args: argparse.Namespace) -> int:
     out = open(args.output, "w", encoding="utf-8") if args.output else sys.stdout
     try:
         _tolerate_unencodable(out)
-        for unit in Inputs(args.paths, args.log_format, problem, claims, decode=True):
+        for unit in Inputs(args.paths, args.log_format, claims, decode=True):
             item = decoded(unit.item)
             if item.error is not None:
                 problem(unit.where, item.error)
@@ -238,4 +255,37 @@ def _import(args: argparse.Namespace) -> int:
             out.close()
     if args.output:
         print(f"proofmark: {turns} turns written to {args.output}", file=sys.stderr)
+    return EXIT_UNUSABLE if errors else EXIT_OK
+
+
+def _batch(args: argparse.Namespace) -> int:
+    from proofmark_core._batch import RowWriter, rows_of
+
+    if args.claims is not None:
+        raise UsageError("batch checks the claims of each turn's closing message; "
+                         "--claims is for check and import")
+    if args.ray:
+        from proofmark_core.ray import rows_on_ray
+
+        rows = rows_on_ray(args.paths, args.log_format, args.ray, args.jobs)
+    else:
+        rows = rows_of(args.paths, args.log_format, args.jobs)
+    progress = Progress(sys.stderr)
+    writer = RowWriter(args.output)
+    claims = errors = 0
+    try:
+        for row in rows:
+            writer.write([row])
+            errors += row["error"] is not None
+            claims += row["error"] is None
+            if row["error"] is not None:
+                progress.clear()
+                place = f"{row['file']}: {row['error']}"
+                print(f"proofmark: {one_line(place)}", file=sys.stderr)
+            progress.update(lambda: f"proofmark: {claims} claims checked")
+    finally:
+        writer.close()
+    progress.clear()
+    print(f"proofmark: {claims} claims written to {args.output}"
+          + (f"; {errors} errors" if errors else ""), file=sys.stderr)
     return EXIT_UNUSABLE if errors else EXIT_OK

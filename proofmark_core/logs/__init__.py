@@ -28,7 +28,8 @@ __all__ = ["AGENTS", "FORMATS", "LogError", "Turn", "find_logs", "read_turns", "
 AGENTS = ("claude-code", "codex", "openhands", "swe-agent", "mini-swe-agent")
 TURNS = "turns"
 FORMATS = ("auto", TURNS, *AGENTS)
-LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj", ".jsonl.gz", ".json.gz")
+LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj", ".jsonl.gz", ".json.gz",
+                ".parquet")
 
 
 @dataclass(frozen=True, slots=True)

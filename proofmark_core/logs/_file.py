@@ -6,12 +6,12 @@ Readers take records from it and raise its errors, which name the file and the l
 from __future__ import annotations
 
 import gzip
+import io
 import itertools
 import json
 import re
 from collections.abc import Iterator
 from pathlib import Path
-from typing import BinaryIO, cast
 
 from proofmark_core._input import read_records
 
@@ -117,10 +117,10 @@ def event_files(folder: Path) -> list[Path]:
     return sorted(path for path in events.iterdir() if EVENT_FILE_RE.fullmatch(path.name))
 
 
-def open_input(path: str | Path) -> BinaryIO:
+def open_input(path: str | Path) -> io.BufferedIOBase:
     """The file for reading bytes, decompressed when its name ends in ``.gz``."""
     if str(path).endswith(".gz"):
-        return cast(BinaryIO, gzip.open(path, "rb"))
+        return gzip.GzipFile(path, "rb")
     return open(path, "rb")
 
 

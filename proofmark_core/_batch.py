@@ -1,0 +1,140 @@
+"""Claim rows of many turns: the pipeline behind ``proofmark batch`` and ``proofmark_core.ray``.
+
+One flat row per claim (and one per problem, with ``error`` set), so that results of
+any size go into Parquet or JSONL and on into whatever reads those. Inputs may be URIs
+of any file system pyarrow reads (``s3://...``): they are copied to a local folder
+first, and the rows name them as given.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import json
+import shutil
+import tempfile
+from collections.abc import Callable, Iterable, Iterator, Sequence
+from pathlib import Path
+from typing import Any, TextIO
+
+from proofmark_core._checking import Outcome, check_unit
+from proofmark_core._output import Where
+from proofmark_core._parallel import ordered_map
+from proofmark_core._parquet import ParquetWriter, pyarrow_module
+from proofmark_core._sources import Inputs
+
+# Column name: pyarrow type, in the order rows are written.
+ROW_COLUMNS = {
+    "file": "string", "agent": "string", "session": "string", "turn": "int64",
+    "record": "int64", "claim": "int64", "kind": "string", "text": "string",
+    "verdict": "string", "evidence": "string", "error": "string",
+}
+Row = dict[str, object]
+
+
+def outcome_rows(outcome: Outcome) -> list[Row]:
+    """A row per claim result and per error of one checked turn, in claim order."""
+    rows = []
+    for where, found in outcome.events:
+        if isinstance(found, str):
+            rows.append(problem_row(where, found))
+        else:
+            rows.append({**_place(where), "kind": found.claim.get("kind", "other"),
+                         "text": found.claim.get("text", ""), "verdict": found.verdict,
+                         "evidence": found.evidence, "error": None})
+    return rows
+
+
+def problem_row(where: Where, message: str) -> Row:
+    return {**_place(where), "kind": None, "text": None, "verdict": None, "evidence": None,
+            "error": message}
+
+
+def _place(where: Where) -> Row:
+    # A turn record without a source is known by its place in its file.
+    turn = where.turn if where.turn is not None else where.record
+    return {"file": where.file, "agent": where.agent, "session": where.session, "turn": turn,
+            "record": where.record, "claim": where.claim}
+
+
+def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
+    """The rows of every input, in input order, checked in ``jobs`` processes."""
+    with staged(paths) as (local, original):
+        units = Inputs(local, log_format)
+        for outcome in ordered_map(check_unit, units, jobs, preload=check_unit.__module__):
+            for row in outcome_rows(outcome):
+                yield {**row, "file": original(str(row["file"]))}
+
+
+@contextlib.contextmanager
+def staged(paths: Sequence[str]) -> Iterator[tuple[list[str], Callable[[str], str]]]:
+    """Local names for the inputs, remote ones copied into a temporary folder, and a
+    function that gives the original name of a file read from that folder."""
+    if not any(_remote(path) for path in paths):
+        yield list(paths), lambda file: file
+        return
+    folder = tempfile.mkdtemp(prefix="proofmark-")
+    try:
+        copies = {path: _fetch(path, Path(folder) / str(index)) if _remote(path) else path
+                  for index, path in enumerate(paths)}
+        originals = {copy: path for path, copy in copies.items() if copy != path}
+
+        def original(file: str) -> str:
+            for copy, uri in originals.items():
+                if file == copy or file.startswith(copy + "/"):
+                    return uri + file[len(copy):]
+            return file
+
+        yield [copies[path] for path in paths], original
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def _remote(path: str) -> bool:
+    return "://" in path and not path.startswith("file://")
+
+
+def _fetch(uri: str, into: Path) -> str:
+    """A local copy of the file or folder at the URI."""
+    fs = pyarrow_module("pyarrow.fs")
+    filesystem, root = fs.FileSystem.from_uri(uri)
+    info = filesystem.get_file_info(root)
+    if info.type == fs.FileType.NotFound:
+        return str(into / "missing" / Path(root).name)  # reported as a missing file
+    if info.type == fs.FileType.File:
+        target = into / Path(root).name
+        _copy(filesystem, root, target)
+        return str(target)
+    for entry in filesystem.get_file_info(fs.FileSelector(root, recursive=True)):
+        if entry.type == fs.FileType.File:
+            _copy(filesystem, entry.path, into / Path(root).name / Path(entry.path).relative_to(root))
+    return str(into / Path(root).name)
+
+
+def _copy(filesystem: Any, source: str, target: Path) -> None:
+    target.parent.mkdir(parents=True, exist_ok=True)
+    with filesystem.open_input_stream(source) as stream, target.open("wb") as out:
+        shutil.copyfileobj(stream, out)
+
+
+class RowWriter:
+    """Rows into a Parquet file when its name ends in ``.parquet``, JSONL otherwise."""
+
+    def __init__(self, out: str | TextIO) -> None:
+        self._parquet = ParquetWriter(out, ROW_COLUMNS) \
+            if isinstance(out, str) and out.endswith(".parquet") else None
+        self._owned = isinstance(out, str) and self._parquet is None
+        self._text: TextIO | None = None
+        if self._parquet is None:
+            self._text = open(out, "w", encoding="utf-8") if isinstance(out, str) else out
+
+    def write(self, rows: Iterable[Row]) -> None:
+        if self._parquet is not None:
+            self._parquet.write(rows)
+        elif self._text is not None:
+            self._text.writelines(json.dumps(row, ensure_ascii=False) + "\n" for row in rows)
+
+    def close(self) -> None:
+        if self._parquet is not None:
+            self._parquet.close()
+        elif self._text is not None and self._owned:
+            self._text.close()
