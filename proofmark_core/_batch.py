@@ -24,8 +24,8 @@ from proofmark_core._sources import Inputs
 
 # Column name: pyarrow type, in the order rows are written.
 ROW_COLUMNS = {
-    "file": "string", "agent": "string", "session": "string", "turn": "int64",
-    "record": "int64", "claim": "int64", "kind": "string", "text": "string",
+    "file": "string", "line": "int64", "agent": "string", "session": "string",
+    "turn": "int64", "record": "int64", "claim": "int64", "kind": "string", "text": "string",
     "verdict": "string", "evidence": "string", "error": "string",
 }
 Row = dict[str, object]
@@ -52,8 +52,18 @@ def problem_row(where: Where, message: str) -> Row:
 def _place(where: Where) -> Row:
     # A turn record without a source is known by its place in its file.
     turn = where.turn if where.turn is not None else where.record
-    return {"file": where.file, "agent": where.agent, "session": where.session, "turn": turn,
-            "record": where.record, "claim": where.claim}
+    return {"file": where.file, "line": where.line, "agent": where.agent,
+            "session": where.session, "turn": turn, "record": where.record, "claim": where.claim}
+
+
+def row_place(row: Row) -> Where:
+    """Where a row comes from, as the command's error messages name it."""
+    def number(key: str) -> int | None:
+        value = row[key]
+        return value if isinstance(value, int) else None
+
+    return Where(str(row["file"]), number("line"), number("record"), number("claim"),
+                 row["agent"] if isinstance(row["agent"], str) else None, None, number("turn"))
 
 
 def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:

@@ -259,7 +259,7 @@ def _import(args: argparse.Namespace) -> int:
 
 
 def _batch(args: argparse.Namespace) -> int:
-    from proofmark_core._batch import RowWriter, rows_of
+    from proofmark_core._batch import RowWriter, row_place, rows_of
 
     if args.claims is not None:
         raise UsageError("batch checks the claims of each turn's closing message; "
@@ -280,8 +280,8 @@ def _batch(args: argparse.Namespace) -> int:
             claims += row["error"] is None
             if row["error"] is not None:
                 progress.clear()
-                place = f"{row['file']}: {row['error']}"
-                print(f"proofmark: {one_line(place)}", file=sys.stderr)
+                problem = f"{row_place(row)}: {row['error']}"
+                print(f"proofmark: {one_line(problem)}", file=sys.stderr)
             progress.update(lambda: f"proofmark: {claims} claims checked")
     finally:
         writer.close()

@@ -18,6 +18,7 @@ not be checked).
 
 from __future__ import annotations
 
+import logging
 import pickle
 from collections.abc import Iterator, Sequence
 from dataclasses import replace
@@ -63,7 +64,9 @@ def rows_on_ray(paths: Sequence[str], log_format: str, address: str,
                  num_cpus=cpus if address == "local" else None,
                  include_dashboard=False, log_to_driver=False, configure_logging=False)
     try:
-        ray.data.DataContext.get_current().execution_options.preserve_order = True
+        context = ray.data.DataContext.get_current()
+        context.execution_options.preserve_order = True
+        logging.getLogger("ray.data").setLevel(logging.WARNING)
         dataset = claim_rows(ray.data.from_items([{"path": path} for path in paths]),
                              log_format=log_format)
         for batch in dataset.iter_batches(batch_format="pyarrow", batch_size=None):

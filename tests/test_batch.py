@@ -1,0 +1,110 @@
+"""Checking many turns: worker processes, claim rows to Parquet or JSONL, and Ray.
+
+Every path must give what the plain single-process ``proofmark check`` gives.
+"""
+
+import gzip
+import json
+
+import pytest
+
+from test_cli import CLAIMS, EMPTY_LOG, jsonl, jsonl_results, run
+
+COMMON = ("file", "agent", "session", "claim", "kind", "text", "verdict", "evidence")
+
+
+def _turns(tmp_path, count=12):
+    """Turn records whose claims get every verdict, with one bad record among them."""
+    records = [json.loads(line) for line in CLAIMS.read_text().splitlines()]
+    lines = [json.dumps(records[i % 2]) for i in range(count)]
+    lines[5] = '{"run_log": '
+    path = tmp_path / "turns.jsonl"
+    path.write_text("\n".join(lines) + "\n")
+    return path
+
+
+def _rows_as_check(stdout):
+    results, _ = jsonl_results(stdout)
+    return [{**{key: result[key] for key in COMMON},
+             "turn": result["turn"] if result["turn"] is not None else result["record"]}
+            for result in results]
+
+
+def _claim_rows(rows):
+    return [{key: row[key] for key in (*COMMON, "turn")} for row in rows if row["error"] is None]
+
+
+@pytest.mark.parametrize("jobs", ["1", "2", "3"])
+def test_workers_keep_input_order_and_every_error(jobs, tmp_path):
+    path = _turns(tmp_path)
+    single = run("check", "--format", "jsonl", "--jobs", "1", path)
+    done = run("check", "--format", "jsonl", "--jobs", jobs, path, tmp_path / "missing.jsonl")
+    assert done.stdout.startswith(single.stdout.rsplit(b"\n", 2)[0])
+    assert done.returncode == 2
+    assert done.stderr.decode().splitlines() == [
+        f"proofmark: {path}:6: record 5: invalid JSON at column 13: Expecting value",
+        f"proofmark: {tmp_path / 'missing.jsonl'}: No such file or directory"]
+
+
+def test_gzip_input_reads_as_the_plain_file(tmp_path):
+    path = _turns(tmp_path)
+    packed = tmp_path / "turns.jsonl.gz"
+    packed.write_bytes(gzip.compress(path.read_bytes()))
+    plain, zipped = run("check", "--format", "jsonl", path), run("check", "--format", "jsonl", packed)
+    assert zipped.stdout.replace(b".jsonl.gz", b".jsonl") == plain.stdout
+
+
+def test_import_writes_records_that_check_the_same(tmp_path):
+    path = _turns(tmp_path)
+    out = tmp_path / "imported.jsonl"
+    done = run("import", path, "-o", out)
+    assert done.returncode == 2 and b"record 5" in done.stderr
+    direct = _rows_as_check(run("check", "--format", "jsonl", path).stdout)
+    again = _rows_as_check(run("check", "--format", "jsonl", out).stdout)
+    assert [row["verdict"] for row in again] == [row["verdict"] for row in direct]
+
+
+def test_claims_file_replaces_the_claims_of_the_last_turn(tmp_path):
+    path = tmp_path / "turns.jsonl"
+    path.write_bytes(jsonl({"run_log": EMPTY_LOG, "claims": []}, json.loads(
+        CLAIMS.read_text().splitlines()[0])))
+    claims = tmp_path / "claims.json"
+    claims.write_text(json.dumps([{"kind": "command_ran", "text": "Ran `pytest -q`",
+                                   "targets": ["pytest -q"]}]))
+    results, last = jsonl_results(run("check", "--format", "jsonl", "--claims", claims,
+                                      path).stdout)
+    assert [(r["record"], r["verdict"]) for r in results] == [(1, "contradicted")]
+    assert last["summary"]["records"] == 1
+
+
+@pytest.mark.parametrize("out_name", ["rows.jsonl", "rows.parquet"])
+def test_batch_rows_equal_the_check_results(out_name, tmp_path):
+    if out_name.endswith(".parquet"):
+        pytest.importorskip("pyarrow")
+    path = _turns(tmp_path)
+    out = tmp_path / out_name
+    done = run("batch", path, "-o", out, "--jobs", "2")
+    assert done.returncode == 2 and b"record 5" in done.stderr
+    rows = _read_rows(out)
+    assert [row["error"] for row in rows if row["error"]] == [
+        "invalid JSON at column 13: Expecting value"]
+    assert _claim_rows(rows) == _rows_as_check(run("check", "--format", "jsonl", path).stdout)
+
+
+def test_parquet_turn_records_check_as_their_jsonl(tmp_path):
+    pyarrow = pytest.importorskip("pyarrow")
+    parquet = pytest.importorskip("pyarrow.parquet")
+    records = [json.loads(line) for line in CLAIMS.read_text().splitlines()]
+    table = pyarrow.table({"run_log": [json.dumps(r["run_log"]) for r in records],
+                           "claims": [json.dumps(r["claims"]) for r in records]})
+    parquet.write_table(table, tmp_path / "turns.parquet")
+    from_parquet = _rows_as_check(run("check", "--format", "jsonl",
+                                      tmp_path / "turns.parquet").stdout)
+    from_jsonl = _rows_as_check(run("check", "--format", "jsonl", CLAIMS).stdout)
+    assert [r["verdict"] for r in from_parquet] == [r["verdict"] for r in from_jsonl]
+
+
+def _read_rows(path):
+    if path.suffix == ".parquet":
+        return pytest.importorskip("pyarrow.parquet").read_table(path).to_pylist()
+    return [json.loads(line) for line in path.read_text().splitlines()]
