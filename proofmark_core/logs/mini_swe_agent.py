@@ -1,10 +1,11 @@
 """mini-swe-agent runs: a saved ``*.traj.json`` object, or a bare list of chat messages.
 
 A run is one turn: the task prompt and everything the agent did for it. The agent acts
-through text only: each assistant reply holds exactly one fenced ``bash`` block
-(``mswea_bash_command`` in the newer prompts), the command it runs; the rest of the
-reply, without a leading ``THOUGHT:`` label, is its prose. The next user message is the
-command's observation, whose form changed over the versions:
+through text only: each assistant reply holds exactly one fenced ``bash`` block, the
+command it runs; the rest of the reply, without a leading ``THOUGHT:`` label, is its
+prose. The newer prompts ask for ``mswea_bash_command`` blocks instead: in a run whose
+messages show that fence anywhere, a ``bash`` block is no action. The next user message
+is the command's observation, whose form changed over the versions:
 
 - ``<returncode>N</returncode>`` then ``<output>`` (or, for long output, ``<warning>``,
   ``<output_head>``, ``<elided_chars>`` and ``<output_tail>``);
@@ -16,11 +17,12 @@ command's observation, whose form changed over the versions:
 The output is the text of those sections in order (the elision note included). A reply
 with no action block, or with several, ran nothing; the message after it is feedback on
 the reply's format. When a reply had one block but the next message has no return code,
-the command did not run either (the feedback of a format error), unless the command was
-the submission: the message after a submit command (``echo COMPLETE_TASK_AND_SUBMIT_FINAL_OUTPUT``
+the command did not run to an exit either (the feedback of a format error, or the notice
+of a command killed on timeout): it is no CommandRecord. The one exception is the
+submission: the message after a submit command (``echo COMPLETE_TASK_AND_SUBMIT_FINAL_OUTPUT``
 and its older spellings) is the submitted diff, printed by a command that ran, whose exit
-code the log does not keep. A final ``exit`` message stands for the submission in the same
-way when the submit command got no observation of its own.
+code the log does not keep. A final ``exit`` message stands for the submission in the
+same way when the submit command got no observation of its own.
 """
 
 from __future__ import annotations
@@ -35,7 +37,9 @@ from proofmark_core.logs._values import as_text, at
 
 NAME = "mini-swe-agent"
 
-ACTION_LANGUAGES = ("mswea_bash_command", "bash")  # the newer word wins when a reply has both
+ACTION_LANGUAGES = ("bash", "mswea_bash_command")
+# The newer prompts ask for this fence word; a run that shows it anywhere acts through it alone.
+NEWER_FENCE = "```mswea_bash_command"
 ROLES = frozenset({"system", "user", "assistant", "exit"})
 SUBMIT_RE = re.compile(r"\b(COMPLETE_TASK_AND_SUBMIT|(MINI|MICRO|NANO)_SWE_AGENT)_FINAL_OUTPUT\b")
 RETURNCODE_RE = re.compile(r"<returncode>\s*(-?\d+)\s*</returncode>")
@@ -63,20 +67,22 @@ def _bare_run(messages: list[object]) -> bool:
     if not messages or not all(isinstance(message, dict) and message.get("role") in ROLES
                                and "content" in message for message in messages):
         return False
-    return any(_action_blocks(message) or _observation_like(message)
+    return any(_observation_like(message) or any(_action_blocks(message, language)
+                                                 for language in ACTION_LANGUAGES)
                for message in messages if isinstance(message, dict))
 
 
-def _action_blocks(message: dict[str, object]) -> list[Fence]:
+def _action_blocks(message: dict[str, object], language: str) -> list[Fence]:
     content = message.get("content")
     if message.get("role") != "assistant" or not isinstance(content, str):
         return []
-    blocks = fences(content)
-    for language in ACTION_LANGUAGES:
-        actions = [block for block in blocks if block.language == language]
-        if actions:
-            return actions
-    return []
+    return [block for block in fences(content) if block.language == language]
+
+
+def _action_language(messages: list[object]) -> str:
+    newer = any(isinstance(message, dict) and NEWER_FENCE in (as_text(message.get("content")) or "")
+                for message in messages)
+    return ACTION_LANGUAGES[newer]
 
 
 def _observation_like(message: dict[str, object]) -> bool:
@@ -89,13 +95,14 @@ def read(log: LogFile) -> Iterator[TurnLog]:
     document = log.document()
     turn = TurnLog()
     messages = _messages(log, document, turn)
+    language = _action_language(messages)
     pending: Call | None = None
     for index, message in enumerate(messages):
         if not isinstance(message, dict) or not isinstance(message.get("role"), str):
             raise log.error(f'messages[{index}]: expected an object with a "role"')
         role = message["role"]
         if role == "assistant":
-            pending = _reply(turn, message)
+            pending = _reply(turn, message, language)
         elif role in ("user", "exit"):
             # The task prompt, format feedback and a late exit message answer no command.
             if pending is not None:
@@ -120,13 +127,13 @@ def _messages(log: LogFile, document: object, turn: TurnLog) -> list[object]:
     return messages
 
 
-def _reply(turn: TurnLog, message: dict[str, object]) -> Call | None:
+def _reply(turn: TurnLog, message: dict[str, object], language: str) -> Call | None:
     """The reply's prose, and its command when it has exactly one action block."""
     content = message.get("content")
     if not isinstance(content, str):
         turn.skip("assistant content that is not text")
         return None
-    actions = _action_blocks(message)
+    actions = _action_blocks(message, language)
     if len(actions) != 1:
         turn.say(_prose(content))
         return None

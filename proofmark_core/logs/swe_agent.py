@@ -34,7 +34,6 @@ from proofmark_core.logs._values import as_text, at
 
 NAME = "swe-agent"
 
-ROLES = frozenset({"system", "user", "assistant", "tool"})
 NO_FILE = "n/a"
 DISCUSSION_RE = re.compile(r"\A\s*DISCUSSION[ \t]*\n")
 FOOTER = "(Open file: "
@@ -62,8 +61,7 @@ def recognise(sample: list[object]) -> bool:
         return all(isinstance(step, dict) and "action" in step and "observation" in step
                    for step in trajectory[:8])
     return isinstance(history, list) and bool(history) and all(
-        isinstance(entry, dict) and entry.get("role") in ROLES and "agent" in entry
-        for entry in history[:8])
+        isinstance(entry, dict) and "role" in entry and "agent" in entry for entry in history[:8])
 
 
 def read(log: LogFile) -> Iterator[TurnLog]:
