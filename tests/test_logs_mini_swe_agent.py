@@ -2,10 +2,10 @@
 
 import pytest
 
-from proofmark_core.logs import LogError, mini_swe_agent, read_turns
+from proofmark_core.logs import mini_swe_agent, read_turns
 from proofmark_core.logs._file import LogFile
 from text_agent_logs import (FIXTURES, edit_verdicts, every_log, log_id, needs_all_readers,
-                             read, sample)
+                             read, read_error, sample)
 
 NOT_RUN = "not run"
 SUBMIT = "echo COMPLETE_TASK_AND_SUBMIT_FINAL_OUTPUT && git add -A && git diff --cached"
@@ -29,7 +29,7 @@ FIXTURE_CASES = [
         ("sleep 1000", NOT_RUN, "The last command <command>sleep 1000</command> timed out and "
                                 "has been killed.\nPlease try another command."),
         ("python -m pytest -q", 1, "F..\n1200 characters elided\n1 failed, 2 passed"),
-        (SUBMIT, None, "diff --git a/app/hello.py b/app/hello.py\n-print('helo')\n+print('hello')\n"),
+        (SUBMIT, None, DIFF + "-print('helo')\n+print('hello')\n"),
     ], ["app/hello.py"], [
         "Let me read the file.",
         "Two looks at once.\n\n```bash\nls\n```\n\n```bash\npwd\n```",
@@ -120,8 +120,5 @@ def test_only_mini_swe_agent_runs_are_recognised(case):
 ])
 def test_a_broken_run_is_one_error_naming_file_and_place(tmp_path, content, message):
     path = tmp_path / "run.traj.json"
-    path.write_text(content)
-    with pytest.raises(LogError) as raised:
-        read(mini_swe_agent, path)
     line = ":1" if message.startswith("invalid JSON") else ""
-    assert str(raised.value) == f"{path}{line}: {message}"
+    assert read_error(mini_swe_agent, path, content) == f"{path}{line}: {message}"

@@ -2,19 +2,16 @@
 
 import pytest
 
-from proofmark_core.logs import LogError, read_turns, swe_agent
+from proofmark_core.logs import read_turns, swe_agent
 from proofmark_core.logs._file import LogFile
 from text_agent_logs import (FIXTURES, edit_verdicts, every_log, log_id, needs_all_readers,
-                             read, sample)
+                             read, read_error, sample)
 
 MADE_UP = "src/made_up_module.py"
 CREATED = "[File: /demo__repo/greet.py (1 lines total)]\n1:\n"
-UPDATED = ("[File: /demo__repo/greet.py (1 lines total)]\n1:print('hello')\nFile updated. Please "
-           "review the changes and make sure they are correct (correct indentation, no duplicate "
-           "lines, etc). Edit the file again if necessary.\n")
-REFUSED = ("Your proposed edit has introduced new syntax error(s). Please understand the fixes "
-           "and retry your edit commmand.\n\nERRORS:\n- E999 SyntaxError: '(' was never closed\n\n"
-           "Your changes have NOT been applied. Please fix your edit command and try again.\n")
+UPDATED = "[File: /demo__repo/greet.py (1 lines total)]\n1:print('hello')\nFile updated.\n"
+REFUSED = ("Your proposed edit has introduced new syntax error(s).\n"
+           "Your changes have NOT been applied.\n")
 OPENED = "[File: src/app.py (2 lines total)]\r\n1:def greet():\r\n2:    return 'helo'"
 QUIET = "Your command ran successfully and did not produce any output."
 
@@ -23,56 +20,51 @@ def event(tool, output, **fields):
     return {"tool": tool, "wrote": "payload" in fields, "output": output, **fields}
 
 
-def command(line, output):
-    return {"command": line, "exit_code": None, "output": output}
-
-
-def run_log(events, written, commands=()):
-    return {"events": events, "external": [], "written": written, "commands": list(commands)}
+def run_log(events, written, *commands):
+    """A run log whose commands (line, output) ran without an exit code, as SWE-agent logs them."""
+    return {"events": events, "external": [], "written": written,
+            "commands": [{"command": line, "exit_code": None, "output": output}
+                         for line, output in commands]}
 
 
 TURNS = {
     "0x.traj": [
-        (run_log([event("create", CREATED, payload=""), event("edit", UPDATED, payload="print('hello')")],
+        (run_log([event("create", CREATED, payload=""),
+                  event("edit", UPDATED, payload="print('hello')")],
                  ["greet.py", "/demo__repo/greet.py"]),
          ["First I create `greet.py`.", "Now the greeting:"], (None, "/demo__repo", "0.x")),
         (run_log([event("edit", REFUSED), event("terminal", "hello\n", command="python greet.py"),
                   event("submit", "\ndiff --git a/greet.py b/greet.py\nnew file mode 100644\n"
-                                  "+print('hello')\n")],
-                 [], [command("python greet.py", "hello\n")]),
+                                  "+print('hello')\n")], [], ("python greet.py", "hello\n")),
          ["Print it twice.", "Run it.", "Created `greet.py`, which prints hello."],
          (None, "/demo__repo", "0.x")),
     ],
     "1x.traj": [
         (run_log([
             event("read_file", OPENED),
-            event("search_files", 'Found 1 matches for "helo" in /repo:\r\n/repo/src/app.py '
-                                  '(1 matches)\r\nEnd of matches for "helo" in /repo'),
-            event("edit", "Replaced 1 occurrences. Please review the changes and make sure they "
-                          "are correct.\r\n[File: /repo/src/app.py (2 lines total)]\r\n"
-                          "1:def greet():\r\n2:    return 'hello'", payload="return 'hello'"),
-            event("insert", '[File: /repo/src/app.py (3 lines total)]\r\n1:"""Greetings."""\r\n'
-                            "2:def greet():", payload='"""Greetings."""'),
+            event("search_files",
+                  'Found 1 matches for "helo" in /repo:\r\n/repo/src/app.py (1 matches)'),
+            event("edit", "Replaced 1 occurrences.\r\n[File: /repo/src/app.py (2 lines total)]",
+                  payload="return 'hello'"),
+            event("insert", "[File: /repo/src/app.py (3 lines total)]", payload='"""Greetings."""'),
             event("terminal", "1 passed in 0.01s", command="pytest -q tests"),
             event("submit", "\r\ndiff --git a/src/app.py b/src/app.py\r\n"),
-        ], ["/repo/src/app.py"], [command("pytest -q tests", "1 passed in 0.01s")]),
+        ], ["/repo/src/app.py"], ("pytest -q tests", "1 passed in 0.01s")),
          ["Let's open `src/app.py`.", "Is the typo anywhere else?", "Fix the typo.",
           "Add a docstring.", "Run the tests.",
           "Fixed the typo in `src/app.py`; `pytest -q tests` passes."],
          ("demo__repo-7", "/repo", "1.x")),
     ],
     "1x-history.traj": [
-        (run_log([
-            event("read_file", OPENED),
-            event("edit", "Text replaced. Please review the changes and make sure they are "
-                          "correct.", payload="'hello'"),
-            event("terminal", QUIET, command="python -c 'import src.app'"),
-            event("exit_cost", None),
-        ], ["/repo/src/app.py"], [command("python -c 'import src.app'", QUIET)]),
+        (run_log([event("read_file", OPENED), event("edit", "Text replaced.", payload="'hello'"),
+                  event("terminal", QUIET, command="python -c 'import src.app'"),
+                  event("exit_cost", None)],
+                 ["/repo/src/app.py"], ("python -c 'import src.app'", QUIET)),
          ["Open it.", "Fix the typo in `src/app.py`.", "Check that it imports.",
           "Out of budget before submitting."], (None, "/repo", "1.x")),
     ],
 }
+SKIPPED = {"1x-history.traj": {"history role 'reviewer'": 1}}
 
 
 @pytest.mark.parametrize("name", TURNS)
@@ -80,11 +72,7 @@ def test_each_prompt_is_a_turn_with_its_steps_and_their_thoughts(name):
     turns = read(swe_agent, FIXTURES / "swe-agent" / name)
     assert [(turn.run_log(), turn.messages, (turn.session, turn.cwd, turn.version))
             for turn in turns] == TURNS[name]
-
-
-def test_entries_of_unknown_roles_are_counted():
-    [turn] = read(swe_agent, FIXTURES / "swe-agent" / "1x-history.traj")
-    assert turn.skipped == {"history role 'reviewer'": 1}
+    assert turns[-1].skipped == SKIPPED.get(name, {})
 
 
 @pytest.mark.parametrize(("path", "edited"), [
@@ -126,8 +114,5 @@ def test_only_swe_agent_runs_are_recognised(case):
 ])
 def test_a_broken_run_is_one_error_naming_file_and_place(tmp_path, content, message):
     path = tmp_path / "run.traj"
-    path.write_text(content)
-    with pytest.raises(LogError) as raised:
-        read(swe_agent, path)
     line = ":1" if message.startswith("invalid JSON") else ""
-    assert str(raised.value) == f"{path}{line}: {message}"
+    assert read_error(swe_agent, path, content) == f"{path}{line}: {message}"

@@ -7,7 +7,7 @@ from pathlib import Path
 import pytest
 
 from proofmark_core import check_turn
-from proofmark_core.logs import AGENTS, TURNS
+from proofmark_core.logs import AGENTS, TURNS, LogError
 from proofmark_core.logs._file import LogFile
 from shared_data import TRAJECTORIES, samples
 
@@ -23,6 +23,14 @@ needs_all_readers = pytest.mark.skipif(
 
 def read(reader, path):
     return list(reader.read(LogFile(path)))
+
+
+def read_error(reader, path, content):
+    """The one-line error of reading a file of this content with the reader."""
+    path.write_text(content)
+    with pytest.raises(LogError) as raised:
+        read(reader, path)
+    return str(raised.value)
 
 
 def every_log():

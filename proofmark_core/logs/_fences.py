@@ -12,9 +12,8 @@ import re
 from collections.abc import Iterable
 from dataclasses import dataclass
 
-FENCE_RE = re.compile(
-    r"^[ \t]{0,3}(?P<ticks>`{3,})(?P<info>[^`\n]*)\n(?P<body>.*?)^[ \t]{0,3}(?P=ticks)[ \t]*(?:\n|\Z)",
-    re.M | re.S)
+FENCE_RE = re.compile(r"^[ \t]{0,3}(?P<ticks>`{3,})(?P<info>[^`\n]*)\n"
+                      r"(?P<body>.*?)^[ \t]{0,3}(?P=ticks)[ \t]*(?:\n|\Z)", re.M | re.S)
 
 
 @dataclass(frozen=True, slots=True)

@@ -27,8 +27,8 @@ from proofmark_core.logs._runlog import TurnLog
 READS = frozenset({"open", "goto", "scroll_up", "scroll_down"})
 SEARCHES = frozenset({"find_file", "search_dir", "search_file"})
 EDITS = frozenset({"create", "edit", "insert"})
-WINDOWED_EDIT_RE = re.compile(r"edit[ \t]+\d+[ \t]*:[ \t]*\d+[ \t]*\n(?P<lines>.*?)\n?end_of_edit\s*\Z",
-                              re.S)
+WINDOWED_EDIT_RE = re.compile(
+    r"edit[ \t]+\d+[ \t]*:[ \t]*\d+[ \t]*\n(?P<lines>.*?)\n?end_of_edit\s*\Z", re.S)
 FILE_HEADER_RE = re.compile(r"\[File: (?P<path>[^\n]+?) \(\d+ lines total\)\]")
 NOT_APPLIED_RE = re.compile(r"\bnot (?:been )?applied\b", re.I)
 
@@ -87,7 +87,7 @@ def _edit(turn: TurnLog, word: str, command: str, step: Step) -> None:
 
 
 def _arguments(command: str) -> list[str]:
-    """The command's arguments as the shell would split them; the raw rest when they do not split."""
+    """The command's arguments as the shell splits them; the raw rest when they do not split."""
     try:
         return shlex.split(command)[1:]
     except ValueError:  # an unbalanced quote
