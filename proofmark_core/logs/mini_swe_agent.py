@@ -37,9 +37,9 @@ from proofmark_core.logs._values import as_text, at
 
 NAME = "mini-swe-agent"
 
-ACTION_LANGUAGES = ("bash", "mswea_bash_command")
+BASH = "bash"
 # The newer prompts ask for this fence word; a run that shows it anywhere acts through it alone.
-NEWER_FENCE = "```mswea_bash_command"
+NEWER = "mswea_bash_command"
 ROLES = frozenset({"system", "user", "assistant", "exit"})
 SUBMIT_RE = re.compile(r"\b(COMPLETE_TASK_AND_SUBMIT|(MINI|MICRO|NANO)_SWE_AGENT)_FINAL_OUTPUT\b")
 RETURNCODE_RE = re.compile(r"<returncode>\s*(-?\d+)\s*</returncode>")
@@ -67,8 +67,8 @@ def _bare_run(messages: list[object]) -> bool:
     if not messages or not all(isinstance(message, dict) and message.get("role") in ROLES
                                and "content" in message for message in messages):
         return False
-    return any(_observation_like(message) or any(_action_blocks(message, language)
-                                                 for language in ACTION_LANGUAGES)
+    return any(_observation_like(message) or _action_blocks(message, BASH)
+               or _action_blocks(message, NEWER)
                for message in messages if isinstance(message, dict))
 
 
@@ -80,9 +80,10 @@ def _action_blocks(message: dict[str, object], language: str) -> list[Fence]:
 
 
 def _action_language(messages: list[object]) -> str:
-    newer = any(isinstance(message, dict) and NEWER_FENCE in (as_text(message.get("content")) or "")
+    fence = "```" + NEWER
+    newer = any(isinstance(message, dict) and fence in (as_text(message.get("content")) or "")
                 for message in messages)
-    return ACTION_LANGUAGES[newer]
+    return NEWER if newer else BASH
 
 
 def _observation_like(message: dict[str, object]) -> bool:
