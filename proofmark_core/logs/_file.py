@@ -71,8 +71,10 @@ class LogFile:
     def document(self) -> object:
         if self._document is None:
             try:
+                # Decoded first, so that the bytes are let go before the parse.
                 with open_input(self.path) as stream:
-                    self._document = json.load(stream)
+                    text = stream.read().decode("utf-8-sig")
+                self._document = json.loads(text)
             except UnicodeDecodeError as exc:
                 raise self.error(f"invalid UTF-8 at byte {exc.start}") from None
             except json.JSONDecodeError as exc:

@@ -33,7 +33,10 @@ class Call:
     shell: bool = False
     # A shell call runs once the log shows its result; a rejected call never does.
     ran: bool = False
+    refused: bool = False
     exit_code: int | str | None = None
+    # The files the call writes, once it runs (a write tool's path, a shell redirection's).
+    writes: list[str] = field(default_factory=list)
 
     def result(self, output: str | None, exit_code: int | str | None = None) -> None:
         """The call's output as the log gives it; for a shell call, also that it ran."""
@@ -45,6 +48,11 @@ class Call:
         """The call never ran (the user refused it, or it could not start)."""
         self.output = output
         self.ran = False
+        self.refused = True
+
+    def wrote_files(self) -> list[str]:
+        """What the call wrote: nothing when it was refused, or is a shell call that never ran."""
+        return [] if self.refused or (self.shell and not self.ran) else self.writes
 
     def event(self) -> LogEvent:
         event: LogEvent = {"tool": self.tool, "wrote": self.wrote, "output": self.output}
@@ -59,7 +67,8 @@ class Call:
 class TurnLog:
     """What one turn wrote, ran and saw, and the agent's prose of the turn, in order.
 
-    ``messages`` are the agent's own messages of the turn (subagents excluded): the
+    ``written`` holds paths written other than by a call's own path or command line
+    (those come from the calls, when they ran). ``messages`` are the agent's own messages of the turn (subagents excluded): the
     last one is the closing message. ``skipped`` counts log entries of kinds the
     reader does not know, by a short description of the kind. ``line`` is where the
     turn starts in a JSONL log; the session id, working directory and format version
@@ -77,9 +86,10 @@ class TurnLog:
     version: str | None = None
 
     def shell(self, command: str) -> Call:
-        """A shell command line; the paths its redirections and the like write count as written."""
-        self.written.extend(shell_written_paths(command))
-        return self._add(Call(TERMINAL, command=command, shell=True))
+        """A shell command line; once it runs, the paths its redirections and the like
+        write count as written."""
+        return self._add(Call(TERMINAL, command=command, shell=True,
+                              writes=shell_written_paths(command)))
 
     def code(self, code: str, tool: str = EXECUTE_CODE) -> Call:
         """A code cell (Python and the like); the engine reads its code as the command."""
@@ -93,9 +103,7 @@ class TurnLog:
 
     def write(self, tool: str, path: str | None, payload: str | None) -> Call:
         """A write or edit tool; ``payload`` is the text it put into the file."""
-        if path:
-            self.written.append(path)
-        return self._add(Call(tool, payload=payload, wrote=True))
+        return self._add(Call(tool, payload=payload, wrote=True, writes=[path] if path else []))
 
     def act(self, tool: str, args: object) -> Call:
         """A call with effects outside the workspace (a message sent, a ticket filed)."""
@@ -119,8 +127,9 @@ class TurnLog:
             {"command": call.command, "exit_code": call.exit_code, "output": call.output or ""}
             for call in self.calls if call.shell and call.ran
         ]
+        written = [path for call in self.calls for path in call.wrote_files()]
         return {"events": [call.event() for call in self.calls], "external": list(self.external),
-                "written": list(dict.fromkeys(self.written)), "commands": commands}
+                "written": list(dict.fromkeys([*written, *self.written])), "commands": commands}
 
     def _add(self, call: Call) -> Call:
         self.calls.append(call)
