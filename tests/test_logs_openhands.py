@@ -173,6 +173,8 @@ def test_refuses_other_shapes(sample):
 
 
 @pytest.mark.parametrize("content, message", [
+    (None, "{}: a folder without event files is not a log"),
+    ("\n", "{}: empty log"),
     ('{"instance_id": "x", "history": {"id": 1}}\n',
      "{}:1: history: expected a list of events, got object"),
     ('[{"id": 0, "source": "user", "action": "message", "args": {}}, 42]',
@@ -180,10 +182,12 @@ def test_refuses_other_shapes(sample):
     ('"just text"', "{}:1: expected a list of events, an evaluation record or an event, got string"),
     ('{"id": "a", "source": "user", "kind": "MessageEvent"}\n{"id": "b", "sou\n',
      "{}:2: invalid JSON at column 13: Unterminated string starting at"),
-], ids=["history", "event", "top-level", "truncated"])
+], ids=["folder", "empty", "history", "event", "top-level", "truncated"])
 def test_broken_logs(tmp_path, content, message):
-    path = tmp_path / ("log.jsonl" if content.endswith("\n") else "log.json")
-    path.write_text(content)
+    path = tmp_path
+    if content is not None:
+        path = tmp_path / ("log.jsonl" if content.endswith("\n") else "log.json")
+        path.write_text(content)
     with pytest.raises(LogError) as caught:
         read(path)
     assert str(caught.value) == message.format(path)

@@ -64,7 +64,9 @@ def companion(path: Path) -> bool:
 def read(log: LogFile) -> Iterator[TurnLog]:
     base = _base_state(log)
     stream: Session | None = None
+    empty = True
     for line, record in log.records():
+        empty = False
         if isinstance(record, dict) and "history" in record:
             yield from _run(Session(log, line, _session_id(record), base.get("cwd")),
                             _history(log, record, line), line)
@@ -80,6 +82,9 @@ def read(log: LogFile) -> Iterator[TurnLog]:
                             f"got {_json_type(record)}", line)
     if stream is not None:
         yield from stream.close()
+    if empty:
+        raise log.error("a folder without event files is not a log" if log.path.is_dir()
+                        else "empty log")
 
 
 # Recognition
