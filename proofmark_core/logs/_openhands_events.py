@@ -213,7 +213,8 @@ def _v1_event(session: Session, event: dict[str, object]) -> None:
 
 def _v1_action(session: Session, event: dict[str, object]) -> None:
     turn = session.current()
-    turn.say(_prose(_content_text(event.get("thought"))))
+    thought = _prose(_content_text(event.get("thought")))
+    turn.say(thought)
     action = mapping(event.get("action"))
     kind = _text(action.get("kind"))
     tool = _text(event.get("tool_name")) or kind
@@ -223,7 +224,9 @@ def _v1_action(session: Session, event: dict[str, object]) -> None:
     elif kind in EDITOR_ACTIONS:
         _editor(session, tool, action, keys)
     elif kind == "FinishAction":
-        turn.say(_prose(_text(action.get("message"))))
+        message = _prose(_text(action.get("message")))
+        if message != thought:
+            turn.say(message)
         session.open(None, keys)
     elif kind == "ThinkAction":
         session.open(turn.other("think"), keys)
