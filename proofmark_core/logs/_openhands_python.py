@@ -6,6 +6,8 @@ OpenHands V0 edited files from its Jupyter kernel: the 2024 agent called the
 they were run as. Both are read from the cell's syntax tree, as literals only: a path
 or a text held in a variable is not known, and neither is anything a cell writes
 through other means than these helpers, ``open(..., "w")`` and ``Path(...).write_text``.
+A cell whose output shows an edit the helpers refused, an ``ERROR:`` line or a
+traceback is taken to have written nothing.
 """
 
 from __future__ import annotations
