@@ -111,6 +111,28 @@ class _Plain:
 
 
 @dataclass(eq=False, slots=True)
+class _Mcp:
+    """An MCP call; one that changes something outside is an external action unless it failed."""
+
+    call: Call
+    log: TurnLog
+    action: object = None
+
+    def receive(self, output: object) -> None:
+        self.call.result(output_text(output))
+
+    def ended(self, result: object) -> None:
+        """mcp_tool_call_end: ``{"Ok": {content, isError}}`` or ``{"Err": message}``."""
+        outcome = result.get("Ok", result.get("Err")) if isinstance(result, dict) else result
+        if self.call.output is None:
+            self.call.output = output_text(outcome)
+        if _mcp_failed(result) and self.action is not None:
+            self.log.external[:] = [action for action in self.log.external
+                                    if action is not self.action]
+            self.action = None
+
+
+@dataclass(eq=False, slots=True)
 class _Command:
     """A shell command; while its session runs, polls on it add output and the exit code."""
 
@@ -129,9 +151,10 @@ class _Command:
 
     def poll(self, output: object) -> None:
         result = shell_result(output_text(output))
+        before = self.call.output or ""
         if result.body:
-            self.call.output = f"{self.call.output}\n{result.body}" if self.call.output \
-                else result.body
+            self.call.output = before + ("\n" if before and not before.endswith("\n") else "") \
+                + result.body
         if result.exit_code is not None:
             self.call.exit_code = result.exit_code
         self._running(result.session)
@@ -253,7 +276,7 @@ class Calls:
         elif name in OTHER_TOOLS:
             self._answer(call_id, _Plain(self.log.other(name)))
         elif "__" in name:
-            self._answer(call_id, _Plain(self._mcp(name, args)))
+            self._answer(call_id, self._mcp(name, args))
         else:
             self.log.skip(f"tool {name!r}")
 
@@ -281,13 +304,14 @@ class Calls:
             result.ended(exit_code, output)
 
     def mcp_end(self, call_id: object, invocation: object, result: object) -> None:
-        """An MCP call as the event reports it; the function_call, if any, already counted."""
-        if str(call_id) in self.results or not isinstance(invocation, dict):
-            return
-        name = f"{invocation.get('server')}__{invocation.get('tool')}"
-        call = self._mcp(name, _arguments(invocation.get("arguments")))
-        ok = result.get("Ok", result.get("Err")) if isinstance(result, dict) else result
-        call.result(output_text(ok))
+        """An MCP call's end; the call itself when no function_call made it known."""
+        known = self.results.get(str(call_id))
+        if known is None and isinstance(invocation, dict):
+            name = f"{invocation.get('server')}__{invocation.get('tool')}"
+            known = self._mcp(name, _arguments(invocation.get("arguments")))
+            self._answer(call_id, known)
+        if isinstance(known, _Mcp):
+            known.ended(result)
 
     def finish(self) -> None:
         """Settle what the patches wrote, once every result of the turn is in."""
@@ -349,9 +373,10 @@ class Calls:
             self.log.skip(f"tool {tool!r}")
         return None
 
-    def _mcp(self, name: str, args: object) -> Call:
-        tool = name.rsplit("__", 1)[-1]
-        return self.log.other(name) if READ_ONLY_MCP_RE.match(tool) else self.log.act(name, args)
+    def _mcp(self, name: str, args: object) -> _Mcp:
+        if READ_ONLY_MCP_RE.match(name.rsplit("__", 1)[-1]):
+            return _Mcp(self.log.other(name), self.log)
+        return _Mcp(self.log.act(name, args), self.log, self.log.external[-1])
 
 def _arguments(arguments: object) -> object:
     """A call's arguments: a JSON string holding an object, as a rule."""
@@ -373,6 +398,14 @@ def _command_line(command: object) -> str | list[object] | None:
             isinstance(word, (str, int, float)) for word in command):
         return command
     return None
+
+
+def _mcp_failed(result: object) -> bool:
+    if not isinstance(result, dict):
+        return False
+    ok = result.get("Ok")
+    return "Err" in result or isinstance(ok, dict) and (ok.get("isError") is True
+                                                        or ok.get("is_error") is True)
 
 
 def _patch_text(args: object) -> str | None:
