@@ -378,6 +378,7 @@ class Calls:
             return _Mcp(self.log.other(name), self.log)
         return _Mcp(self.log.act(name, args), self.log, self.log.external[-1])
 
+
 def _arguments(arguments: object) -> object:
     """A call's arguments: a JSON string holding an object, as a rule."""
     if isinstance(arguments, str):

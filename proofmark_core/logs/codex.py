@@ -200,7 +200,7 @@ class _Rollout:
                 self.turn.log.cwd = cwd
 
     def _item(self, line: int | None, item: dict[str, object]) -> Iterator[TurnLog]:
-        kind = item.get("type")
+        kind = _string(item.get("type"))
         if self.copy == "start" and (kind in ("function_call", "custom_tool_call")
                                      or item.get("role") == "assistant"):
             self.copy = "open"
@@ -235,7 +235,7 @@ class _Rollout:
                 yield from self._opener(line, PROMPT)
 
     def _event(self, line: int | None, event: dict[str, object]) -> Iterator[TurnLog]:
-        kind = event.get("type")
+        kind = _string(event.get("type"))
         if kind == "task_started":
             yield from self._opener(line, TASK)
         elif kind == "user_message":
