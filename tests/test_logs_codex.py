@@ -3,11 +3,15 @@
 from __future__ import annotations
 
 import importlib.util
-from collections.abc import Sequence
+import json
+import tempfile
+from collections.abc import Iterator, Sequence
 from pathlib import Path
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Any
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from proofmark_core import check_turn
 from proofmark_core.logs import AGENTS, LogError, codex, read_turns, sniff
@@ -251,3 +255,43 @@ def test_patch_paths_and_added_lines() -> None:
 ])
 def test_shell_results(text: str, result: ShellResult) -> None:
     assert shell_result(text) == result
+
+
+def _places(value: object, path: tuple[object, ...] = ()) -> Iterator[tuple[object, ...]]:
+    yield path
+    children = value.items() if isinstance(value, dict) else enumerate(value) \
+        if isinstance(value, list) else ()
+    for key, child in children:
+        yield from _places(child, (*path, key))
+
+
+ODD_VALUES = st.one_of(st.none(), st.booleans(), st.integers(), st.text(max_size=30),
+                       st.lists(st.text(max_size=5), max_size=2),
+                       st.dictionaries(st.sampled_from(["text", "Ok", "Err", "output"]),
+                                       st.text(max_size=5), max_size=2))
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.data())
+def test_odd_values_are_skipped_not_raised(data: st.DataObject) -> None:
+    """Any value of any field of a rollout line may be of another type: still turns, or LogError."""
+    name = data.draw(st.sampled_from(sorted(EXPECTED)))
+    records = [json.loads(line) for line in (FIXTURES / name).read_text().splitlines()]
+    places = [(index, place) for index, record in enumerate(records) if index
+              for place in _places(record) if place]
+    for index, place in data.draw(st.lists(st.sampled_from(places), min_size=1, max_size=4)):
+        target: Any = records[index]
+        try:  # an earlier change may have replaced the place's parent
+            for key in place[:-1]:
+                target = target[key]
+            target[place[-1]] = data.draw(ODD_VALUES)
+        except (KeyError, IndexError, TypeError):
+            pass
+    with tempfile.NamedTemporaryFile("w", suffix=".jsonl") as file:
+        file.write("".join(json.dumps(record) + "\n" for record in records))
+        file.flush()
+        try:
+            for turn in codex.read(LogFile(file.name)):
+                json.dumps(turn.run_log())
+        except LogError:
+            pass
