@@ -28,11 +28,13 @@ FIXTURES = Path(__file__).parent / "logs" / "codex"
 SAMPLE = "rollout-2025-11-17T15-30-28-019a93b9-f380-7600-98ff-940e6b99603c.jsonl"
 
 
-def sh(command: str, output: str | None, code: int | None = 0) -> tuple[dict[str, object], ...]:
-    """A shell call's event and, once it has an output, its command record."""
+def sh(command: str, output: str | None, code: int | None = 0,
+       ran: bool = True) -> tuple[dict[str, object], ...]:
+    """A shell call's event and, when it ran (it has an output), its command record."""
     event = {"tool": "terminal", "wrote": False, "output": output, "command": command}
-    return (event,) if output is None else (event, {"command": command, "exit_code": code,
-                                                    "output": output})
+    if output is None or not ran:
+        return (event,)
+    return event, {"command": command, "exit_code": code, "output": output}
 
 
 def call(tool: str, output: str | None, payload: str | None = None) -> dict[str, object]:
@@ -89,8 +91,9 @@ EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, obj
              ["setup.cfg", "src/config.py", "src/retry.py"],
              ["Made `MAX_RETRIES` read from the environment; `pytest -q` still fails."],
              skipped={"item 'future_item'": 1}),
-        # Saved mid-turn: the last call has no output, so it is no command record.
-        turn(24, [sh("git diff", None)], [], []),
+        # An exit code from exec_command_end alone; then saved mid-turn: the last call has
+        # no output, so it is no command record.
+        turn(24, [sh("git diff --stat", " 2 files changed\n"), sh("git diff", None)], [], []),
     ]),
     "envelope-0.142.jsonl": (("019f0000-0000-7000-8000-000000000142", "D:\\app", "0.142.5"), [
         turn(2, [sh("Get-ChildItem -Name", "README.md\nsrc\n"),
@@ -107,7 +110,9 @@ EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, obj
              ["docs/status.md", "src/old.ts", "src/new.ts"],
              ["Lint still fails; filing an issue.", FINAL_142],
              [{"args": {"repo": "me/app", "title": "Lint fails"}}]),
-        turn(33, [], [], ["Checking the config.", "Two rules in `eslint.config.js` conflict."]),
+        # The user refused the push: an event, but no command record.
+        turn(33, [sh("git push", "exec command rejected by user", ran=False)], [],
+             ["Checking the config.", "Two rules in `eslint.config.js` conflict."]),
     ]),
     "envelope-0.144.jsonl": (("019f4738-0000-7000-8000-000000000144", "D:\\app", "0.144.2"), [
         turn(2, [sh("npm run build", "built in 2s\n"), sh("npm test", "1 failed, 9 passed\n", 1),
