@@ -14,12 +14,20 @@ its assistant messages, which the envelope layout writes twice (as an item and a
 ``agent_message`` event): each is said once. ``task_complete.last_agent_message`` ends
 the turn's prose.
 
+Tool calls: every shell generation (``shell``, ``shell_command``, ``exec_command`` and the
+commands of code-mode ``exec`` cells) gives "terminal" events; apply_patch, as a tool or
+run through the shell, a write event; a code cell that calls no tools "execute_code";
+MCP calls (``server__tool``) external actions unless their name says they only read;
+``update_plan``, ``read_thread``, the agent tools and ``web_search_end`` events of their own.
+Other tools, items, events and line kinds are skipped and counted.
+
 A forked file (a subagent spawned with its parent's context, or a fork of a session) starts
 with its own ``session_meta``, then holds a copy of the parent's history, which starts with
 the parent's ``session_meta``; the file's own turns follow. The copy is read but not yielded,
 so its work is not counted twice. It ends at the first ``task_started`` that comes while a
 copied turn is open (the parent's turn that spawned the subagent has not completed in the
-copy), or that comes after copied work outside any turn (a copy without turn events).
+copy), or that comes after copied work outside any turn (a copy without turn events). A
+fork made between two turns gives no such sign: its first own turn is taken as copied.
 """
 
 from __future__ import annotations
