@@ -25,7 +25,8 @@ if TYPE_CHECKING:
     from proofmark_core.verify import Claim
 
 FIXTURES = Path(__file__).parent / "logs" / "codex"
-SAMPLE = "rollout-2025-11-17T15-30-28-019a93b9-f380-7600-98ff-940e6b99603c.jsonl"
+SAMPLE_SESSION = "019a93b9-f380-7600-98ff-940e6b99603c"
+SAMPLE = f"rollout-2025-11-17T15-30-28-{SAMPLE_SESSION}.jsonl"
 
 
 def sh(command: str, output: str | None, code: int | None = 0,
@@ -45,7 +46,8 @@ def call(tool: str, output: str | None, payload: str | None = None) -> dict[str,
 
 
 def turn(line: int, calls: list[object], written: list[str], messages: list[str],
-         external: Sequence[object] = (), skipped: dict[str, int] | None = None) -> dict[str, object]:
+         external: Sequence[object] = (),
+         skipped: dict[str, int] | None = None) -> dict[str, object]:
     events = [c[0] if isinstance(c, tuple) else c for c in calls]
     commands = [c[1] for c in calls if isinstance(c, tuple) and len(c) == 2]
     return {"line": line, "run_log": {"events": events, "external": list(external),
@@ -154,8 +156,9 @@ EDITED = {SAMPLE: (0, "components/chat/chat-helpers/index.ts")}
 def test_shared_sample_claims(path: Path) -> None:
     index, edited = EDITED[path.name]
     run_log = list(codex.read(LogFile(path)))[index].run_log()
-    claims: list[Claim] = [{"kind": "file_changed", "text": f"Edited `{target}`", "targets": [target]}
-              for target in (edited, "src/made_up_module.py")]
+    claims: list[Claim] = [
+        {"kind": "file_changed", "text": f"Edited `{target}`", "targets": [target]}
+        for target in (edited, "src/made_up_module.py")]
     assert [r.verdict for r in check_turn(run_log, claims)] == ["verified", "unverified"]
 
 
@@ -167,12 +170,13 @@ def test_shared_sample_shape() -> None:
     assert [(c["command"], c["exit_code"]) for c in run_log["commands"] if c["exit_code"]] == [
         ("ls lib/ai", 2), ('rg -n "eventsource-parser" -n src -g"*.ts"', 2),
         ('rg -n "OLLAMA" -n', 1)]
-    assert (turns[0].session, turns[0].version) == ("019a93b9-f380-7600-98ff-940e6b99603c", "0.58.0")
+    assert (turns[0].session, turns[0].version) == (SAMPLE_SESSION, "0.58.0")
 
 
 # Auto-detection tries every reader, and read_turns extracts claims: both need the whole package.
-WHOLE = pytest.mark.skipif(not all(importlib.util.find_spec(f"proofmark_core.{module}") for module in (
-    "claims", *(f"logs.{agent.replace('-', '_')}" for agent in AGENTS))),
+WHOLE = pytest.mark.skipif(
+    not all(importlib.util.find_spec(f"proofmark_core.{module}") for module in (
+        "claims", *(f"logs.{agent.replace('-', '_')}" for agent in AGENTS))),
     reason="not every reader, or no claim extraction, on this branch")
 
 
@@ -251,11 +255,12 @@ def test_patch_paths_and_added_lines() -> None:
 
 @pytest.mark.parametrize(("text", "result"), [
     ('{"output":"ok\\n","metadata":{"exit_code":2}}', ShellResult("ok\n", 2)),
-    ("Exit code: 0\nWall time: 1 seconds\nOutput:\nExit code: 3\n", ShellResult("Exit code: 3\n", 0)),
+    ("Exit code: 0\nWall time: 1 seconds\nOutput:\nExit code: 3\n",
+     ShellResult("Exit code: 3\n", 0)),
     ("Chunk ID: 9\nWall time: 1 seconds\nProcess running with session ID 12\nOutput:\n",
      ShellResult("", None, "12")),
-    ("Warning: truncated output (original token count: 9)\nProcess exited with code 137\nOutput:\nx",
-     ShellResult("x", 137)),
+    ("Warning: truncated output (original token count: 9)\nProcess exited with code 137\n"
+     "Output:\nx", ShellResult("x", 137)),
     ("aborted by the sandbox\nExit code: 1", ShellResult("aborted by the sandbox\nExit code: 1")),
 ])
 def test_shell_results(text: str, result: ShellResult) -> None:

@@ -16,7 +16,8 @@ SCAN_RE = re.compile(r"""
   | '(?:[^'\\\n]|\\[\s\S])*'? | "(?:[^"\\\n]|\\[\s\S])*"? | `(?:[^`\\]|\\[\s\S])*`?
   | (?<![\w$.])tools\s*\.\s*(?P<tool>[A-Za-z_$][\w$]*)\s*\(
 """, re.VERBOSE)
-STRING_RE = re.compile(r"""'((?:[^'\\\n]|\\[\s\S])*)'|"((?:[^"\\\n]|\\[\s\S])*)"|`((?:[^`\\]|\\[\s\S])*)`""")
+STRING_RE = re.compile(r"""'((?:[^'\\\n]|\\[\s\S])*)'|"((?:[^"\\\n]|\\[\s\S])*)"
+                         |`((?:[^`\\]|\\[\s\S])*)`""", re.VERBOSE)
 SPACE_RE = re.compile(r"(?:\s+|//[^\n]*|/\*[\s\S]*?(?:\*/|\Z))*")
 KEY_RE = re.compile(r"[\w$]+")
 ESCAPE_RE = re.compile(r"\\(u\{[0-9a-fA-F]+\}|u[0-9a-fA-F]{4}|x[0-9a-fA-F]{2}|\r\n|[\s\S])")

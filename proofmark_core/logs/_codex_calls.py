@@ -207,8 +207,8 @@ class _PatchCall:
         self.applied = success is True
         if isinstance(changes, dict):
             self.changed = [str(path) for path in changes]
-            self.changed += [change["move_path"] for change in changes.values()
-                             if isinstance(change, dict) and isinstance(change.get("move_path"), str)]
+            self.changed += [change["move_path"] for change in changes.values() if
+                             isinstance(change, dict) and isinstance(change.get("move_path"), str)]
 
     def settle(self, log: TurnLog) -> None:
         if self.applied:
@@ -415,6 +415,7 @@ def _patch_text(args: object) -> str | None:
         return args
     if isinstance(args, dict):
         texts = [value for value in args.values() if isinstance(value, str)]
-        return next((text for text in texts if "*** Begin Patch" in text), texts[0] if texts else None)
+        patches = (text for text in texts if "*** Begin Patch" in text)
+        return next(patches, texts[0] if texts else None)
     return None
 

@@ -19,7 +19,8 @@ END = "*** End Patch"
 # A header that names a file the patch writes; deleted files are not written.
 WRITTEN_RE = re.compile(r"\*\*\* (?:Add File|Update File|Move to): (.+)")
 # apply_patch as the command itself, after an optional "cd DIR &&".
-APPLY_PATCH_RE = re.compile(r"\s*(?:cd\s+(?:'[^']*'|\"[^\"]*\"|\S+)\s*&&\s*)?(?:apply_patch|applypatch)\b")
+APPLY_PATCH_RE = re.compile(r"\s*(?:cd\s+(?:'[^']*'|\"[^\"]*\"|\S+)\s*&&\s*)?"
+                            r"(?:apply_patch|applypatch)\b")
 PROGRAMS = frozenset({"apply_patch", "applypatch"})
 
 

@@ -56,7 +56,8 @@ QUIET_EVENTS = frozenset({
     "turn_diff", "error", "stream_error", "background_event"})
 # A user message that is wholly one tag (<environment_context>…</environment_context>),
 # or AGENTS.md text: context Codex injects, not a prompt.
-CONTEXT_RE = re.compile(r"\s*(?:<(?P<tag>[\w-]+)>[\s\S]*</(?P=tag)>\s*|# AGENTS\.md instructions\b[\s\S]*)")
+CONTEXT_RE = re.compile(r"\s*(?:<(?P<tag>[\w-]+)>[\s\S]*</(?P=tag)>\s*"
+                        r"|# AGENTS\.md instructions\b[\s\S]*)")
 CWD_RE = re.compile(r"<environment_context>[\s\S]*?<cwd>([^<]*)</cwd>")
 TASK, PROMPT = "task", "prompt"
 HEADER = "legacy header"
@@ -71,7 +72,8 @@ def recognise(sample: list[object]) -> bool:
         return all(isinstance(record, dict) and isinstance(record.get("type"), str)
                    and isinstance(record.get("payload"), dict) for record in sample)
     return _is_legacy_header(first) and all(
-        isinstance(record, dict) and ("record_type" in record or isinstance(record.get("type"), str))
+        isinstance(record, dict)
+        and ("record_type" in record or isinstance(record.get("type"), str))
         for record in sample[1:])
 
 
