@@ -1,0 +1,334 @@
+"""Codex CLI rollouts (``~/.codex/sessions/YYYY/MM/DD/rollout-*.jsonl``), in both layouts.
+
+The legacy layout (2025-09) starts with a bare header line ``{id, timestamp, instructions,
+git}`` and holds bare Responses-API items, one per line, with ``{"record_type": "state"}``
+markers between them. The envelope layout (0.58 and later) wraps every line as
+``{timestamp, type, payload}``: ``session_meta``, ``turn_context``, ``response_item`` (the
+items of the legacy layout), ``event_msg``, and a few kinds that hold nothing of the turn's
+work (``compacted``, ``world_state``, ``inter_agent_communication_metadata``).
+
+A turn starts at a prompt: a ``task_started`` or ``user_message`` event (the two of one
+prompt open one turn), or in the legacy layout a user message that is not injected context
+(``<environment_context>…``, ``<user_instructions>…``, AGENTS.md text). The agent's prose is
+its assistant messages, which the envelope layout writes twice (as an item and as an
+``agent_message`` event): each is said once. ``task_complete.last_agent_message`` ends
+the turn's prose.
+
+Tool calls: every shell generation (``shell``, ``shell_command``, ``exec_command`` and the
+commands of code-mode ``exec`` cells) gives "terminal" events; apply_patch, as a tool or
+run through the shell, a write event; a code cell that calls no tools "execute_code";
+MCP calls (``server__tool``) external actions unless their name says they only read;
+``update_plan``, ``read_thread``, the agent tools and ``web_search_end`` events of their own.
+Other tools, items, events and line kinds are skipped and counted.
+
+A forked file (a subagent spawned with its parent's context, or a fork of a session) starts
+with its own ``session_meta``, then holds a copy of the parent's history, which starts with
+the parent's ``session_meta``; the file's own turns follow. The copy is read but not yielded,
+so its work is not counted twice. It ends at the first ``task_started`` that comes while a
+copied turn is open (the parent's turn that spawned the subagent has not completed in the
+copy), or that comes after copied work outside any turn (a copy without turn events). A
+fork made between two turns gives no such sign: its first own turn is taken as copied.
+"""
+
+from __future__ import annotations
+
+import re
+from collections import Counter
+from collections.abc import Iterator
+from dataclasses import dataclass, field
+
+from proofmark_core.logs._codex_calls import Calls
+from proofmark_core.logs._file import LogFile
+from proofmark_core.logs._runlog import TurnLog
+
+NAME = "codex"
+
+ENVELOPE_TYPES = frozenset({"session_meta", "turn_context", "response_item", "event_msg",
+                            "compacted", "world_state", "inter_agent_communication_metadata"})
+# Envelope lines that hold nothing of a turn's work.
+QUIET_RECORDS = frozenset({"compacted", "world_state", "inter_agent_communication_metadata"})
+QUIET_ITEMS = frozenset({"reasoning", "ghost_snapshot", "web_search_call"})
+# Events that repeat what the items say, or say nothing of the work.
+QUIET_EVENTS = frozenset({
+    "agent_reasoning", "agent_reasoning_raw_content", "agent_reasoning_section_break",
+    "token_count", "context_compacted", "thread_rolled_back", "sub_agent_activity",
+    "exec_command_begin", "patch_apply_begin", "mcp_tool_call_begin", "web_search_begin",
+    "turn_diff", "error", "stream_error", "background_event"})
+# A user message that is wholly one tag (<environment_context>…</environment_context>),
+# or AGENTS.md text: context Codex injects, not a prompt.
+CONTEXT_RE = re.compile(r"\s*(?:<(?P<tag>[\w-]+)>[\s\S]*</(?P=tag)>\s*"
+                        r"|# AGENTS\.md instructions\b[\s\S]*)")
+CWD_RE = re.compile(r"<environment_context>[\s\S]*?<cwd>([^<]*)</cwd>")
+TASK, PROMPT = "task", "prompt"
+HEADER = "legacy header"
+
+
+def recognise(sample: list[object]) -> bool:
+    if not sample or not all(isinstance(record, dict) for record in sample):
+        return False
+    first = sample[0]
+    assert isinstance(first, dict)
+    if _is_envelope(first):
+        return all(isinstance(record, dict) and isinstance(record.get("type"), str)
+                   and isinstance(record.get("payload"), dict) for record in sample)
+    return _is_legacy_header(first) and all(
+        isinstance(record, dict)
+        and ("record_type" in record or isinstance(record.get("type"), str))
+        for record in sample[1:])
+
+
+def read(log: LogFile) -> Iterator[TurnLog]:
+    yield from _Rollout().turns(_entries(log))
+
+
+def _is_envelope(record: dict[str, object]) -> bool:
+    return record.get("type") in ENVELOPE_TYPES and isinstance(record.get("payload"), dict) \
+        and "timestamp" in record
+
+
+def _is_legacy_header(record: dict[str, object]) -> bool:
+    return "id" in record and "timestamp" in record and "type" not in record \
+        and ("instructions" in record or "git" in record)
+
+
+def _entries(log: LogFile) -> Iterator[tuple[int | None, str, dict[str, object]]]:
+    """Each line as (line, envelope type, payload); legacy lines are given the same shape."""
+    envelope: bool | None = None
+    for line, record in log.records():
+        if not isinstance(record, dict):
+            raise log.error(f"expected a JSON object, got {_json_type(record)}", line)
+        if envelope is None:
+            envelope = _is_envelope(record)
+            if not envelope and not _is_legacy_header(record):
+                raise log.error("not a Codex rollout: the first line is neither a session header "
+                                "nor a {timestamp, type, payload} line", line)
+            if not envelope:
+                yield line, HEADER, record
+                continue
+        if envelope:
+            kind, payload = record.get("type"), record.get("payload")
+            if not isinstance(kind, str) or not isinstance(payload, dict):
+                raise log.error("a rollout line needs a string 'type' and an object 'payload'",
+                                line)
+            yield line, kind, payload
+        elif "record_type" not in record:
+            yield line, "response_item", record
+
+
+def _json_type(value: object) -> str:
+    if isinstance(value, list):
+        return "an array"
+    if isinstance(value, str):
+        return "a string"
+    if isinstance(value, bool):
+        return "a boolean"
+    return "null" if value is None else "a number"
+
+
+@dataclass(eq=False)
+class _Turn:
+    """A turn being read: its log, its open calls, and what opened and closed it."""
+
+    log: TurnLog
+    copied: bool
+    calls: Calls = field(init=False)
+    openers: set[str] = field(default_factory=set)
+    closed: bool = False
+    # How often each text was said as an item and as an event, to say each message once.
+    said: dict[str, Counter[str]] = field(
+        default_factory=lambda: {"item": Counter(), "event": Counter()})
+
+    def __post_init__(self) -> None:
+        self.calls = Calls(self.log)
+
+    def takes(self, opener: str, copied: bool) -> bool:
+        """Whether an opener belongs to this turn: the other half of a task_started /
+        user_message pair, before any work."""
+        return opener not in self.openers and not self.closed and copied == self.copied \
+            and not self.log.calls and not self.log.messages
+
+    def say(self, text: str, source: str) -> None:
+        other = "event" if source == "item" else "item"
+        key = text.strip()
+        if self.said[other][key] <= self.said[source][key]:
+            self.log.say(text)
+        self.said[source][key] += 1
+
+    def close(self, last_message: object) -> None:
+        self.closed = True
+        if isinstance(last_message, str) and last_message.strip() and (
+                not self.log.messages or self.log.messages[-1].strip() != last_message.strip()):
+            self.log.say(last_message)
+
+
+class _Rollout:
+    """Reads a rollout's lines in order, yielding each turn once the next one begins."""
+
+    def __init__(self) -> None:
+        self.session: str | None = None
+        self.cwd: str | None = None
+        self.version: str | None = None
+        self.turn: _Turn | None = None
+        # While reading a fork's copy of its parent's history: "start", then "open" inside
+        # a copied turn or copied work, "closed" after a copied turn completed.
+        self.copy: str | None = None
+        self.early_skips: Counter[str] = Counter()
+        self.legacy = False
+
+    def turns(self, entries: Iterator[tuple[int | None, str, dict[str, object]]]
+              ) -> Iterator[TurnLog]:
+        for line, kind, payload in entries:
+            if kind == "response_item":
+                yield from self._item(line, payload)
+            elif kind == "event_msg":
+                yield from self._event(line, payload)
+            elif kind == "session_meta":
+                yield from self._session_meta(payload)
+            elif kind == HEADER:
+                self.legacy = True
+                yield from self._session_meta(payload)
+            elif kind == "turn_context":
+                self._context(payload.get("cwd"))
+            elif kind not in QUIET_RECORDS:
+                self._skip(f"record type {kind!r}")
+        yield from self._end_turn()
+
+    def _session_meta(self, payload: dict[str, object]) -> Iterator[TurnLog]:
+        session = payload.get("id")
+        if self.session is None:
+            self.session = str(session) if session is not None else None
+            self.cwd = _string(payload.get("cwd"))
+            self.version = _string(payload.get("cli_version"))
+        elif session is not None and str(session) != self.session:
+            yield from self._end_turn()
+            self.copy = "start"
+
+    def _context(self, cwd: object) -> None:
+        if isinstance(cwd, str) and self.copy is None:
+            self.cwd = cwd
+            if self.turn is not None:
+                self.turn.log.cwd = cwd
+
+    def _item(self, line: int | None, item: dict[str, object]) -> Iterator[TurnLog]:
+        kind = _string(item.get("type"))
+        if self.copy == "start" and (kind in ("function_call", "custom_tool_call")
+                                     or item.get("role") == "assistant"):
+            self.copy = "open"
+        if kind == "message":
+            yield from self._message(line, item)
+        elif kind == "function_call":
+            yield from self._open(line)
+            self._turn().calls.function_call(str(item.get("name")), item.get("arguments"),
+                                             item.get("call_id"))
+        elif kind == "custom_tool_call":
+            yield from self._open(line)
+            self._turn().calls.custom_call(str(item.get("name")), item.get("input"),
+                                           item.get("call_id"))
+        elif kind in ("function_call_output", "custom_tool_call_output"):
+            if self.turn is not None:
+                self.turn.calls.output(item.get("call_id"), item.get("output"))
+        elif kind not in QUIET_ITEMS:
+            self._skip(f"item {kind!r}")
+
+    def _message(self, line: int | None, item: dict[str, object]) -> Iterator[TurnLog]:
+        text = _content_text(item.get("content"))
+        role = item.get("role")
+        if role == "assistant":
+            yield from self._open(line)
+            self._turn().say(text, "item")
+        elif role == "user":
+            cwd = CWD_RE.search(text)
+            if cwd:
+                self._context(cwd.group(1).strip())
+            # In the envelope layout the user_message event marks the prompt.
+            if self.legacy and text.strip() and not CONTEXT_RE.fullmatch(text):
+                yield from self._opener(line, PROMPT)
+
+    def _event(self, line: int | None, event: dict[str, object]) -> Iterator[TurnLog]:
+        kind = _string(event.get("type"))
+        if kind == "task_started":
+            yield from self._opener(line, TASK)
+        elif kind == "user_message":
+            yield from self._opener(line, PROMPT)
+        elif kind == "agent_message":
+            yield from self._open(line)
+            self._turn().say(_string(event.get("message")) or "", "event")
+        elif kind in ("task_complete", "turn_aborted"):
+            if self.copy is not None:
+                self.copy = "closed"
+            if self.turn is not None:
+                self.turn.close(event.get("last_agent_message"))
+        elif kind == "web_search_end":
+            yield from self._open(line)
+            self._turn().log.other("web_search").result(_string(event.get("query")))
+        elif kind in ("patch_apply_end", "mcp_tool_call_end", "exec_command_end"):
+            if self.turn is not None:
+                self._result_event(self.turn.calls, kind, event)
+        elif kind not in QUIET_EVENTS:
+            self._skip(f"event {kind!r}")
+
+    @staticmethod
+    def _result_event(calls: Calls, kind: str, event: dict[str, object]) -> None:
+        call_id = event.get("call_id")
+        if kind == "patch_apply_end":
+            calls.patch_end(call_id, event.get("success"), event.get("changes"))
+        elif kind == "mcp_tool_call_end":
+            calls.mcp_end(call_id, event.get("invocation"), event.get("result"))
+        else:
+            calls.exec_end(call_id, event.get("exit_code"), event.get("aggregated_output"))
+
+    def _opener(self, line: int | None, opener: str) -> Iterator[TurnLog]:
+        if self.copy is not None:
+            if opener == TASK and self.copy == "open":
+                self.copy = None  # the file's own first turn
+            else:
+                self.copy = "open"
+        copied = self.copy is not None
+        if self.turn is not None and self.turn.takes(opener, copied):
+            self.turn.openers.add(opener)
+            return
+        yield from self._begin(line, copied)
+        self._turn().openers.add(opener)
+
+    def _open(self, line: int | None) -> Iterator[TurnLog]:
+        """Work outside any turn (before the first prompt) gets a turn of its own."""
+        if self.turn is None:
+            yield from self._begin(line, self.copy is not None)
+
+    def _begin(self, line: int | None, copied: bool) -> Iterator[TurnLog]:
+        yield from self._end_turn()
+        log = TurnLog(line=line, session=self.session, cwd=self.cwd, version=self.version)
+        if not copied:
+            log.skipped.update(self.early_skips)
+            self.early_skips.clear()
+        self.turn = _Turn(log, copied)
+
+    def _end_turn(self) -> Iterator[TurnLog]:
+        turn, self.turn = self.turn, None
+        if turn is not None:
+            turn.calls.finish()
+            if not turn.copied:
+                yield turn.log
+
+    def _turn(self) -> _Turn:
+        assert self.turn is not None
+        return self.turn
+
+    def _skip(self, kind: str) -> None:
+        if self.turn is not None:
+            self.turn.log.skip(kind)
+        else:
+            self.early_skips[kind] += 1
+
+
+def _content_text(content: object) -> str:
+    if isinstance(content, str):
+        return content
+    if not isinstance(content, list):
+        return ""
+    return "\n".join(part["text"] for part in content
+                     if isinstance(part, dict) and isinstance(part.get("text"), str))
+
+
+def _string(value: object) -> str | None:
+    return value if isinstance(value, str) else None
