@@ -1,0 +1,72 @@
+"""End-to-end runs of the command over the real turns: one worker, every core, and Ray.
+
+    python3 bench/scale.py                  # big_turns and turns, --jobs 1 and 2, Ray
+    python3 bench/scale.py --no-ray         # without the Ray runs
+
+Each run is the whole command in a child process (start-up, reading, checking, writing
+to /dev/null), timed by wall clock; the best of --repeat runs is kept.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path[:0] = [ROOT, HERE]
+
+from run import REALDATA_CANDIDATES, machine  # noqa: E402
+
+
+def seconds(args, repeat):
+    best = float("inf")
+    for _ in range(repeat):
+        started = time.perf_counter()
+        done = subprocess.run([sys.executable, "-m", "proofmark_core", *args], cwd=ROOT,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        best = min(best, time.perf_counter() - started)
+        if done.returncode not in (0, 1):
+            raise SystemExit(f"{' '.join(args)} failed: {done.stderr.decode()[-500:]}")
+    return best
+
+
+def ray_start_seconds():
+    """What starting and stopping a local Ray costs, apart from any work."""
+    code = "import ray; ray.init(num_cpus=2, include_dashboard=False); ray.shutdown()"
+    started = time.perf_counter()
+    subprocess.run([sys.executable, "-c", code], capture_output=True, check=True)
+    return time.perf_counter() - started
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--realdata", help="folder of big_turns.jsonl.gz and turns.jsonl.gz")
+    parser.add_argument("--repeat", type=int, default=2)
+    parser.add_argument("--no-ray", action="store_true")
+    args = parser.parse_args()
+    folder = args.realdata or next((c for c in REALDATA_CANDIDATES if os.path.isdir(c)), None)
+    if folder is None:
+        raise SystemExit("no realdata folder: pass --realdata")
+    print(f"Machine: {machine()}\n")
+    print("| input | run | seconds | against --jobs 1 |")
+    print("| --- | --- | --- | --- |")
+    for name in ("big_turns.jsonl.gz", "turns.jsonl.gz"):
+        path = os.path.join(folder, name)
+        check = ["check", "--format", "jsonl", path]
+        runs = {"check --jobs 1": check + ["--jobs", "1"], "check --jobs 2": check + ["--jobs", "2"]}
+        if not args.no_ray:
+            runs["batch --ray local --jobs 2"] = ["batch", "--ray", "local", "--jobs", "2",
+                                                  path, "-o", os.devnull]
+        base = None
+        for label, command in runs.items():
+            took = seconds(command, args.repeat)
+            base = base or took
+            print(f"| {name} | {label} | {took:.2f} | {base / took:.2f}x |", flush=True)
+    if not args.no_ray:
+        print(f"\nStarting and stopping a local Ray alone: {ray_start_seconds():.2f} s")
+
+
+if __name__ == "__main__":
+    main()
