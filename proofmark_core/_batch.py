@@ -9,12 +9,13 @@ first, and the rows name them as given.
 from __future__ import annotations
 
 import contextlib
+import io
 import json
 import shutil
 import tempfile
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from pathlib import Path
-from typing import Any, TextIO
+from typing import Any, BinaryIO, cast
 
 from proofmark_core._checking import Outcome, check_unit
 from proofmark_core._output import Where
@@ -100,7 +101,7 @@ def staged(paths: Sequence[str]) -> Iterator[tuple[list[str], Callable[[str], st
 
 
 def _remote(path: str) -> bool:
-    return "://" in path and not path.startswith("file://")
+    return "://" in path
 
 
 def _fetch(uri: str, into: Path) -> str:
@@ -127,15 +128,14 @@ def _copy(filesystem: Any, source: str, target: Path) -> None:
 
 
 class RowWriter:
-    """Rows into a Parquet file when its name ends in ``.parquet``, JSONL otherwise."""
+    """Rows into a Parquet file when its name ends in ``.parquet``, JSONL otherwise; the
+    name may be a URI of any file system pyarrow writes."""
 
-    def __init__(self, out: str | TextIO) -> None:
-        self._parquet = ParquetWriter(out, ROW_COLUMNS) \
-            if isinstance(out, str) and out.endswith(".parquet") else None
-        self._owned = isinstance(out, str) and self._parquet is None
-        self._text: TextIO | None = None
-        if self._parquet is None:
-            self._text = open(out, "w", encoding="utf-8") if isinstance(out, str) else out
+    def __init__(self, out: str) -> None:
+        self._sink = _output_stream(out)
+        self._parquet = ParquetWriter(self._sink, ROW_COLUMNS) if out.endswith(".parquet") \
+            else None
+        self._text = None if self._parquet else io.TextIOWrapper(self._sink, encoding="utf-8")
 
     def write(self, rows: Iterable[Row]) -> None:
         if self._parquet is not None:
@@ -146,5 +146,14 @@ class RowWriter:
     def close(self) -> None:
         if self._parquet is not None:
             self._parquet.close()
-        elif self._text is not None and self._owned:
+        if self._text is not None:
             self._text.close()
+        else:
+            self._sink.close()
+
+
+def _output_stream(out: str) -> BinaryIO:
+    if not _remote(out):
+        return open(out, "wb")
+    filesystem, path = pyarrow_module("pyarrow.fs").FileSystem.from_uri(out)
+    return cast(BinaryIO, filesystem.open_output_stream(path))

@@ -47,14 +47,15 @@ def record_item(number: int, row: dict[str, object]) -> Item:
 
 
 class ParquetWriter:
-    """Rows of one flat schema written to a Parquet file in batches."""
+    """Rows of one flat schema written in batches to a Parquet file (a path, or a
+    binary stream, which stays open)."""
 
-    def __init__(self, path: str, columns: dict[str, str]) -> None:
+    def __init__(self, sink: object, columns: dict[str, str]) -> None:
         pyarrow = pyarrow_module("pyarrow")
         self._parquet = pyarrow_module("pyarrow.parquet")
         self._schema = pyarrow.schema([(name, getattr(pyarrow, kind)())
                                        for name, kind in columns.items()])
-        self._writer = self._parquet.ParquetWriter(path, self._schema)
+        self._writer = self._parquet.ParquetWriter(sink, self._schema)
         self._rows: list[dict[str, object]] = []
 
     def write(self, rows: Iterable[dict[str, object]]) -> None:

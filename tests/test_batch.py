@@ -108,3 +108,15 @@ def _read_rows(path):
     if path.suffix == ".parquet":
         return pytest.importorskip("pyarrow.parquet").read_table(path).to_pylist()
     return [json.loads(line) for line in path.read_text().splitlines()]
+
+
+def test_inputs_and_output_by_uri_are_named_as_given(tmp_path):
+    pytest.importorskip("pyarrow")
+    folder = tmp_path / "logs"
+    folder.mkdir()
+    _turns(folder)
+    out = tmp_path / "rows.parquet"
+    done = run("batch", f"file://{folder}", "-o", f"file://{out}")
+    assert done.returncode == 2
+    assert f"proofmark: file://{folder}/turns.jsonl:6: record 5: invalid JSON".encode() in done.stderr
+    assert {row["file"] for row in _read_rows(out)} == {f"file://{folder}/turns.jsonl"}
