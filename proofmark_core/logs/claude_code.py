@@ -38,7 +38,7 @@ from typing import Any
 
 from proofmark_core.logs._file import LogError, LogFile
 from proofmark_core.logs._runlog import Call, TurnLog
-from proofmark_core.logs._shell import command_text, shell_written_paths
+from proofmark_core.logs._shell import command_text
 
 NAME = "claude-code"
 
@@ -316,8 +316,9 @@ class _Session:
 def _open_call(turn: TurnLog, name: str, args: dict[str, Any]) -> _Pending:
     """The call a tool_use makes, with the paths it writes if it runs."""
     if name == "Bash":
-        command = command_text(_string(args.get("command")) or "")
-        return _Pending(turn.shell(command), name, args, shell_written_paths(command))
+        before = len(turn.written)
+        call = turn.shell(command_text(_string(args.get("command")) or ""))
+        return _Pending(call, name, args, turn.written[before:])
     if name in READ_TOOLS:
         return _Pending(turn.read(), name, args, [])
     if name in SEARCH_TOOLS:
