@@ -21,6 +21,7 @@ from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where,
 from proofmark_core._shape import ShapeError, as_claim, split_record
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult, check_claim
+from proofmark_core.hook import add_hook_parser, run_hook
 
 if TYPE_CHECKING:
     from proofmark_core.verify import RunLog
@@ -66,6 +67,8 @@ class Report:
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
+    if args.command == "hook":
+        return run_hook(args)
     try:
         return _check(args.files, args.format, args.fail_on)
     except KeyboardInterrupt:
@@ -103,6 +106,7 @@ def _parser() -> argparse.ArgumentParser:
                        metavar="VERDICT[,VERDICT]",
                        help="exit 1 when a claim gets one of these verdicts "
                             "(default: contradicted)")
+    add_hook_parser(commands)
     return parser
 
 
