@@ -123,7 +123,8 @@ def test_turns_of_each_version(version):
 
 def test_skipped_kinds_are_counted():
     first = next(read(LogFile(V2)))
-    assert first.skipped == {"content block 'server_tool_use'": 1, "record type 'custom-title'": 1}
+    assert first.skipped == {"content block 'server_tool_use'": 1,
+                             "record type 'custom-title'": 1}
 
 
 @pytest.mark.parametrize("name, messages, events", [
