@@ -101,10 +101,12 @@ EXPECTED = {
               cmd("npm test", "interrupted", "PASS src/app.test.ts")],
              ["/work/app/src/app.ts"],
              [{"args": {"channel": "#dev", "text": "Build fixed: port is 8080"}}])),
-        # A prompt with an image; agent a9f8e7d, named by no result, started in this turn.
+        # A prompt with an image; a rejected MCP call is no external action; agent
+        # a9f8e7d, named by no result, started in this turn.
         (44, ["Wrote `NOTES.md`."],
          log([ev("Write", "File created successfully at: /work/app/NOTES.md",
                  payload="# 1.2.0\n- Port is 8080\n"),
+              ev("mcp__linear__create_issue", REJECTED),
               ev("terminal", "", "cp NOTES.md NOTES.md.bak")],
              [cmd("cp NOTES.md NOTES.md.bak", 0, "")],
              ["/work/app/NOTES.md"])),

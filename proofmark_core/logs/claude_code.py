@@ -34,11 +34,14 @@ import re
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from proofmark_core.logs._file import LogError, LogFile
 from proofmark_core.logs._runlog import Call, TurnLog
 from proofmark_core.logs._shell import command_text
+
+if TYPE_CHECKING:
+    from proofmark_core.verify import ExternalAction
 
 NAME = "claude-code"
 
@@ -71,7 +74,6 @@ MCP_WRITE_WORDS = frozenset({
     "edit", "push", "merge", "comment", "close", "run", "execute", "exec", "eval", "upload",
     "move", "rename", "assign", "publish", "reply", "react", "approve", "archive", "insert",
     "upsert", "patch"})
-BLOCK = 1 << 16
 
 
 def recognise(sample: list[object]) -> bool:
@@ -133,6 +135,8 @@ class _Pending:
     name: str
     args: dict[str, Any]
     written: list[str]
+    # The external action it made, for an MCP tool that does more than read.
+    action: ExternalAction | None = None
 
 
 class _Session:
@@ -244,7 +248,8 @@ class _Session:
         failed = block.get("is_error") is True
         outcome = record.get("toolUseResult")
         call = pending.call
-        if failed and (call.wrote or NEVER_RAN_RE.search(text) or outcome == REJECTED):
+        if failed and (call.wrote or pending.action is not None or NEVER_RAN_RE.search(text)
+                       or outcome == REJECTED):
             self._undo(pending)
             call.rejected(text)
         elif call.shell:
@@ -260,9 +265,11 @@ class _Session:
             self._merge_agent(agent)
 
     def _undo(self, pending: _Pending) -> None:
-        """The call never ran or failed to write: it wrote nothing."""
+        """The call never ran, or failed to write or act: it did nothing."""
         for path in pending.written:
             self.turn.written.remove(path)
+        if pending.action is not None:
+            self.turn.external.remove(pending.action)
         pending.call.wrote = False
         pending.call.payload = None
 
@@ -328,7 +335,8 @@ def _open_call(turn: TurnLog, name: str, args: dict[str, Any]) -> _Pending:
         call = turn.write(name, path, _written_text(name, args))
         return _Pending(call, name, args, [path] if path else [])
     if name.startswith("mcp__") and not _reads_only(name):
-        return _Pending(turn.act(name, args), name, args, [])
+        call = turn.act(name, args)
+        return _Pending(call, name, args, [], turn.external[-1])
     return _Pending(turn.other(name), name, args, [])
 
 
