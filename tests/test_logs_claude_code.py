@@ -42,6 +42,7 @@ def log(events, commands=(), written=(), external=()):
             "commands": list(commands)}
 
 
+INTERRUPTED = "[Request interrupted by user for tool use]"
 FAILED_TEST = "FAILED tests/test_fetch.py::test_retry - AssertionError\n1 failed, 4 passed"
 BUILD_ERROR = "Exit code 2\nnpm ERR! src/app.ts: port is not a number"
 # (line, messages, run_log) of every turn.
@@ -68,10 +69,11 @@ EXPECTED = {
                          "writing to it.</tool_use_error>"),
               ev("search_files", "/repo/config.py:1:RETRIES = 3"),
               ev("terminal", FAILED_TEST, "pytest -q"),
-              ev("terminal", REJECTED, "rm -rf build > build.log")],
-             [cmd("pytest -q", 1, FAILED_TEST)],
+              ev("terminal", REJECTED, "rm -rf build > build.log"),
+              ev("terminal", INTERRUPTED, "npm run e2e")],
+             [cmd("pytest -q", 1, FAILED_TEST), cmd("npm run e2e", "interrupted", INTERRUPTED)],
              ["/repo/fetch.py", "/repo/config.py"])),
-        (34, ["You're welcome."], log([])),
+        (36, ["You're welcome."], log([])),
     ]),
     "2.1": (V2, "/work/app", "2.1.38", [
         # Split records; agent a1b2c3d from its file (not its agent_progress copy),

@@ -60,6 +60,7 @@ NOT_PROMPT_RE = re.compile(
 NEVER_RAN_RE = re.compile(r"The user doesn't want to (?:proceed|take this action)"
                           r"|<tool_use_error>|requested permissions to")
 REJECTED = "User rejected tool use"
+INTERRUPTED = "[Request interrupted by user"
 EXIT_CODE_RE = re.compile(r"Exit code (-?\d+)")
 BACKGROUND_RE = re.compile(r"running in background with ID: (\w+)")
 AGENT_ID_RE = re.compile(r"agentId: (\w+)")
@@ -361,7 +362,8 @@ def _reads_only(name: str) -> bool:
 
 
 def _exit_code(text: str, failed: bool, outcome: object) -> int | str:
-    if isinstance(outcome, dict) and outcome.get("interrupted") is True:
+    if isinstance(outcome, dict) and outcome.get("interrupted") is True \
+            or text.startswith(INTERRUPTED):
         return "interrupted"
     if not failed:
         return 0
