@@ -95,13 +95,14 @@ def write_transcript(path, size, one_turn):
         transcript.closing(0)
 
 
-def hook_seconds(path, command):
+def hook_seconds(path, command, state):
     payload = json.dumps({"session_id": SESSION, "transcript_path": path, "cwd": "/work/app",
                           "hook_event_name": "Stop", "stop_hook_active": False}).encode()
     times = []
     for _ in range(RUNS):
         started = time.perf_counter()
-        done = subprocess.run(command, input=payload, capture_output=True, cwd=ROOT)
+        done = subprocess.run(command, input=payload, capture_output=True, cwd=ROOT,
+                              env={**os.environ, "XDG_STATE_HOME": state})
         times.append(time.perf_counter() - started)
     return statistics.median(times), done
 
@@ -128,16 +129,16 @@ def main():
     print(f"{platform.processor() or platform.machine()}, {os.cpu_count()} cores, "
           f"Python {platform.python_version()}\n")
     hook = [sys.executable, "-m", "proofmark_core", "hook", "claude-code"]
-    bare, _ = hook_seconds(os.devnull, [sys.executable, "-c", "pass"])
-    print(f"interpreter start-up alone: {bare * 1000:.0f} ms (median of {RUNS})\n")
-    print("| transcript | MB | turns | hook ms | last turn ms | import+check ms | "
-          "claims | peak MB |")
-    print("| --- | --- | --- | --- | --- | --- | --- | --- |")
     with tempfile.TemporaryDirectory() as folder:
+        bare, _ = hook_seconds(os.devnull, [sys.executable, "-c", "pass"], folder)
+        print(f"interpreter start-up alone: {bare * 1000:.0f} ms (median of {RUNS})\n")
+        print("| transcript | MB | turns | hook ms | last turn ms | import+check ms | "
+              "claims | peak MB |")
+        print("| --- | --- | --- | --- | --- | --- | --- | --- |")
         for name, one_turn in (("many turns", False), ("one turn", True)):
             path = os.path.join(folder, f"{name.replace(' ', '-')}.jsonl")
             write_transcript(path, size, one_turn)
-            seconds, done = hook_seconds(path, hook)
+            seconds, done = hook_seconds(path, hook, folder)
             if done.returncode or not done.stdout.startswith(b'{"decision": "block"'):
                 sys.exit(f"the hook did not block: {done}")
             started = time.perf_counter()

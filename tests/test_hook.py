@@ -3,6 +3,7 @@
 import importlib.util
 import io
 import json
+import os
 import subprocess
 import sys
 import time
@@ -125,10 +126,10 @@ def test_log_has_one_line_per_decision(hook, tmp_path):
     assert lines[2]["error"] == "the hook payload is not a JSON object"
 
 
-def test_the_installed_command_blocks_through_its_entry_point():
+def test_the_installed_command_blocks_through_its_entry_point(tmp_path):
     done = subprocess.run([sys.executable, "-m", "proofmark_core", "hook", "claude-code"],
                           input=json.dumps(payload("contradicted.jsonl")).encode(),
-                          capture_output=True,
+                          capture_output=True, env={**os.environ, "XDG_STATE_HOME": str(tmp_path)},
                           cwd=Path(proofmark_core.__file__).resolve().parent.parent)
     assert (done.returncode, done.stdout.decode(), done.stderr) == (0, BLOCK, b"")
 
