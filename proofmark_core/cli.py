@@ -24,6 +24,7 @@ from proofmark_core._shape import ShapeError, as_claim
 from proofmark_core._sources import Inputs
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult
+from proofmark_core.hook import add_hook_parser, run_hook
 from proofmark_core.logs import FORMATS
 
 if TYPE_CHECKING:
@@ -81,6 +82,8 @@ class Report:
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
+    if args.command == "hook":
+        return run_hook(args)
     try:
         return cast(Callable[[argparse.Namespace], int], args.run)(args)
     except UsageError as exc:
@@ -146,6 +149,7 @@ def _parser() -> argparse.ArgumentParser:
                        help="run on Ray: a local one started here with --jobs CPUs, the "
                             "running cluster (auto), or the cluster at ADDRESS")
     batch.set_defaults(run=_batch)
+    add_hook_parser(commands)
     return parser
 
 

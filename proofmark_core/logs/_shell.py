@@ -23,6 +23,8 @@ NOT_FILES_RE = re.compile(r"/dev/(null|std(out|err)|tty|fd/\d+)$")
 # -i, -i.bak, -Ei and --in-place[=SUFFIX]: sed edits its files in place.
 SED_IN_PLACE_RE = re.compile(r"-[nrEsuz]*i\S*|--in-place(=\S*)?")
 HEREDOC_RE = re.compile(r"<<-?\s*(['\"]?)([A-Za-z_][\w.-]*)\1")
+# A command line with none of these writes nothing that can be told: no need to parse it.
+MAY_WRITE_RE = re.compile(r">|\btee\b|\bsed\b")
 
 
 def command_text(command: str | Sequence[object]) -> str:
@@ -54,6 +56,8 @@ def _is_shell(word: str) -> bool:
 
 def shell_written_paths(command: str) -> list[str]:
     """The files the command line writes through redirections, ``tee`` and ``sed -i``."""
+    if not MAY_WRITE_RE.search(command):
+        return []
     paths: list[str] = []
     for line in _without_heredoc_bodies(command):
         paths.extend(_line_targets(line))
