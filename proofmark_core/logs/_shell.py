@@ -16,7 +16,9 @@ SHELLS = frozenset({"bash", "sh", "zsh", "dash", "ksh", "fish", "pwsh", "powersh
 # -c and the single-letter flag groups that end in it (-lc, -ic), and PowerShell's words.
 SCRIPT_FLAG_RE = re.compile(r"-[a-z]*c|-command|/c", re.I)
 REDIRECTIONS = frozenset({">", ">>", ">|", "&>", "&>>"})
-SEPARATORS = frozenset({"|", "||", "&", "&&", ";", "(", ")", "|&", ";;"})
+PUNCTUATION = "();<>|&\n"
+# A run of these alone ("&&", ";;", ";\n", "|") separates commands.
+SEPARATOR_CHARS = "();|&\n"
 # Output that goes nowhere on disk.
 NOT_FILES_RE = re.compile(r"/dev/(null|std(out|err)|tty|fd/\d+)$")
 # The start of a heredoc and its terminator word, quoted or not.
@@ -58,9 +60,7 @@ def shell_written_paths(command: str) -> list[str]:
     """The files the command line writes through redirections, ``tee`` and ``sed -i``."""
     if not MAY_WRITE_RE.search(command):
         return []
-    paths: list[str] = []
-    for line in _without_heredoc_bodies(command):
-        paths.extend(_line_targets(line))
+    paths = _targets("\n".join(_without_heredoc_bodies(command)))
     return list(dict.fromkeys(path for path in paths if not NOT_FILES_RE.match(path)))
 
 
@@ -75,9 +75,9 @@ def _without_heredoc_bodies(command: str) -> Iterator[str]:
                     break
 
 
-def _line_targets(line: str) -> Iterator[str]:
+def _targets(script: str) -> Iterator[str]:
     try:
-        tokens = list(_tokens(line))
+        tokens = list(_tokens(script))
     except ValueError:  # unbalanced quotes: nothing can be told reliably
         return
     for start, end in _simple_commands(tokens):
@@ -86,8 +86,10 @@ def _line_targets(line: str) -> Iterator[str]:
         yield from _tool_targets(list(_without_redirections(words)))
 
 
-def _tokens(line: str) -> Iterator[str]:
-    lexer = shlex.shlex(line, posix=True, punctuation_chars=True)
+def _tokens(script: str) -> Iterator[str]:
+    # A newline outside quotes ends a command, as ";" does; inside quotes it is text.
+    lexer = shlex.shlex(script, posix=True, punctuation_chars=PUNCTUATION)
+    lexer.whitespace = " \t\r"
     lexer.whitespace_split = True
     lexer.commenters = ""
     yield from lexer
@@ -96,7 +98,7 @@ def _tokens(line: str) -> Iterator[str]:
 def _simple_commands(tokens: list[str]) -> Iterator[tuple[int, int]]:
     start = 0
     for index, token in enumerate(tokens):
-        if token in SEPARATORS:
+        if token and not token.strip(SEPARATOR_CHARS):
             yield start, index
             start = index + 1
     yield start, len(tokens)
