@@ -159,10 +159,14 @@ def _ends_sentence(masked: str, end: re.Match[str]) -> bool:
 
 def _blocks(message: str) -> Iterator[_Block]:
     """The paragraphs, list items, table rows and headings of a message; blank lines,
-    rules and the rows that only draw a table's lines end a block and are dropped."""
+    rules, and the rows that only draw a table's lines or name its columns end a block
+    and are dropped."""
+    lines = _prose_lines(message)
     current: _Block | None = None
-    for line in _prose_lines(message):
+    for line, following in zip(lines, [*lines[1:], ""]):
         block = _block_started_by(line)
+        if block is not None and block.place == "row" and _ROW_RULE_RE.match(following):
+            block = None  # a table's header
         if block is not None and block.place == "paragraph" and current is not None:
             current.lines.append(line)  # a line that goes on the paragraph or item
             continue
@@ -191,19 +195,20 @@ def _block_started_by(line: str) -> _Block | None:
     return _Block("paragraph", 0, [line])
 
 
-def _prose_lines(message: str) -> Iterator[str]:
-    """The lines of a message outside fenced code blocks and quotes; a blank line stands
-    where each left-out line was, so that it also ends the paragraph around it."""
+def _prose_lines(message: str) -> list[str]:
+    """The lines of a message, each line of a fenced code block or a quote blanked, so
+    that it also ends the paragraph around it."""
     text = message.replace("\r\n", "\n").replace("\r", "\n")
+    lines = _LABEL_RE.sub("", text, count=1).split("\n")
     fence: str | None = None
-    for line in _LABEL_RE.sub("", text, count=1).split("\n"):
+    for index, line in enumerate(lines):
         stripped = line.strip()
         if fence is not None:
             if stripped.startswith(fence) and not stripped.strip(fence[0]):
                 fence = None
-            line = ""
+            lines[index] = ""
         elif opening := _FENCE_RE.match(line):
-            fence, line = opening.group(1), ""
+            fence, lines[index] = opening.group(1), ""
         elif _QUOTE_RE.match(line):
-            line = ""
-        yield line
+            lines[index] = ""
+    return lines

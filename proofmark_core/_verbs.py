@@ -88,32 +88,41 @@ _VERBS: dict[VerbClass, str] = {
         initialise initialises initialised initialising
         scaffold scaffolded scaffolding
     """,
-    # Acted outside the workspace: messages, pushes, deployments. (Bare "post", "comment"
-    # and "share" are left out: mostly nouns, or said of code, not of the agent.)
+    # Acted outside the workspace: messages, pushes, deployments.
     "external": """
-        posted
+        post posts posted posting
         send sends sent sending
-        emailed
+        email emails emailed emailing
         notify notifies notified notifying
-        replied
-        commented
+        reply replies replied replying
+        comment comments commented commenting
         push pushes pushed pushing
         deploy deploys deployed deploying
         publish publishes published publishing
         upload uploads uploaded uploading
-        announced
-        pinged
+        announce announces announced announcing
+        ping pings pinged pinging
     """,
-    # Work of no particular kind: a reproduction may well fail, and should.
+    # Work of no particular kind. A reproduction may well fail, and should; the others
+    # act outside the workspace when their object is a pull request or an issue.
     "work": """
         commit commits committed committing
         reproduce reproduces reproduced reproducing
+        open opens opened opening
+        reopen reopens reopened reopening
+        file files filed filing
+        submit submits submitted submitting
+        close closes closed closing
+        approve approves approved approving
+        review reviews reviewed reviewing
     """,
 }
 
 # Base forms that are nouns far more often than verbs once a sentence is under way
-# ("a regression test", "the build", "type check").
-_NOUN_LIKE_BASES = frozenset({"test", "check", "build", "lint"})
+# ("a regression test", "the build", "type check", "module comment", "a new file").
+_NOUN_LIKE_BASES = frozenset(
+    {"test", "check", "build", "lint", "post", "email", "reply", "comment", "ping", "file", "review"}
+)
 # Said of tests and commands, "passes" and "succeeds" report a result anywhere.
 _RESULT_FORMS = frozenset({"passes", "succeeds"})
 
