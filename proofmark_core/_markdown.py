@@ -27,7 +27,9 @@ MASK = "\N{SUBSTITUTE}"
 # The opening line of a fenced block, at any indentation (inside a list item too).
 _FENCE_RE = re.compile(r"^\s*(`{3,}|~{3,})")
 _QUOTE_RE = re.compile(r"^\s*>")
-_HEADING_RE = re.compile(r"^ {0,3}#{1,6}(?:\s+(.*?))?\s*#*\s*$")
+_HEADING_RE = re.compile(r"^ {0,3}#{1,6}(?:\s+(.*))?$")
+# The optional closing marks of a heading ("## Changes ##"), after a space: `C#` keeps its.
+_CLOSING_HASHES_RE = re.compile(r"(?:^|\s+)#+\s*$")
 _RULE_RE = re.compile(r"^ {0,3}([-*_])(?:\s*\1){2,}\s*$")
 _ITEM_RE = re.compile(r"^(\s*)(?:[-*+•]|\d{1,9}[.)])\s+(.*)$")
 _ROW_RE = re.compile(r"^\s*\|")
@@ -187,7 +189,7 @@ def _block_started_by(line: str) -> _Block | None:
     if not line.strip() or _RULE_RE.match(line) or _ROW_RULE_RE.match(line):
         return None
     if heading := _HEADING_RE.match(line):
-        return _Block("heading", 0, [heading.group(1) or ""])
+        return _Block("heading", 0, [_CLOSING_HASHES_RE.sub("", heading.group(1) or "")])
     if _ROW_RE.match(line):
         return _Block("row", 0, [line])
     if item := _ITEM_RE.match(line):

@@ -5,6 +5,7 @@ path-like words; and the tests of what a target looks like (a command, a file or
 from __future__ import annotations
 
 import re
+from collections.abc import Iterator
 from dataclasses import dataclass
 from urllib.parse import unquote
 
@@ -74,35 +75,42 @@ class Targets:
 
 
 def find_targets(sentence: str) -> Targets:
-    found: list[tuple[int, str]] = []
-    prose = list(sentence)  # targets blanked; link labels stay, being prose
-    scanned = list(sentence)  # everything found blanked, so that no word counts twice
-
-    def blank(start: int, end: int, *texts: list[str]) -> None:
-        for text in texts:
-            text[start:end] = MASK * (end - start)
-
-    spans = [span for span in CODE_SPAN_RE.finditer(sentence)]
-    for span in spans:
-        blank(span.start(), span.end(), prose, scanned)
-    links = list(LINK_RE.finditer("".join(scanned)))
-    for link in links:
-        if path := link_path(link.group(2)):
-            found.append((link.start(), path))
-        blank(link.start(2), link.end(2), prose)
-        blank(link.start(), link.end(), scanned)
-    for span in spans:  # a code span in a link's label names what the link points to
-        if span.group(2).strip() and not any(link.start() < span.start() < link.end() for link in links):
-            found.append((span.start(), span.group(2)))
-    for word in re.finditer(r"\S+", "".join(scanned)):
-        if path := bare_path(word.group()):
-            start = word.start() + word.group().index(path)  # the punctuation around stays
-            found.append((start, path))
-            blank(start, start + len(path), prose)
+    """The targets of a sentence and its prose."""
+    spans = list(CODE_SPAN_RE.finditer(sentence))
+    outside_spans = _blanked(sentence, [span.span() for span in spans])
+    links = list(LINK_RE.finditer(outside_spans))
+    found = [(link.start(), path) for link in links if (path := link_path(link.group(2)))]
+    found += [
+        (span.start(), span.group(2)) for span in spans
+        # a code span in a link's label names what the link points to
+        if span.group(2).strip() and not any(link.start() < span.start() < link.end() for link in links)
+    ]
+    bare = list(_bare_paths(_blanked(outside_spans, [link.span() for link in links])))
+    found += bare
     first: dict[str, int] = {}
     for start, name in sorted(found):
         first.setdefault(name, start)
-    return Targets(list(first), list(first.values()), "".join(prose))
+    prose = _blanked(sentence, [
+        *(span.span() for span in spans),
+        *(link.span(2) for link in links),  # a link's label is prose
+        *((start, start + len(path)) for start, path in bare),
+    ])
+    return Targets(list(first), list(first.values()), prose)
+
+
+def _blanked(text: str, spans: list[tuple[int, int]]) -> str:
+    characters = list(text)
+    for start, end in spans:
+        characters[start:end] = MASK * (end - start)
+    return "".join(characters)
+
+
+def _bare_paths(text: str) -> Iterator[tuple[int, str]]:
+    """Where each bare path of a text starts, and the path, without the punctuation
+    around it."""
+    for word in re.finditer(r"\S+", text):
+        if path := bare_path(word.group()):
+            yield word.start() + word.group().index(path), path
 
 
 def link_path(target: str) -> str | None:

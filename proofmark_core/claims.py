@@ -42,17 +42,17 @@ def extract_claims(messages: Sequence[str]) -> list[Claim]:
     """
     if not messages:
         return []
-    closing = claims_of(messages[-1])
+    closing = _claims_of(messages[-1])
     if _names_something(closing):
         return closing
     for message in reversed(messages[:-1]):
-        claims = claims_of(message)
+        claims = _claims_of(message)
         if _names_something(claims):
             return claims
     return closing
 
 
-def claims_of(message: str) -> list[Claim]:
+def _claims_of(message: str) -> list[Claim]:
     """The claims of one message, in order."""
     return [claim for unit in units(message) if (claim := _claim(unit)) is not None]
 
