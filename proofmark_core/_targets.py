@@ -22,8 +22,8 @@ _LINE_ANCHOR_RE = re.compile(r"(?:#L\d+(?:C\d+)?(?:-L?\d+(?:C\d+)?)?|(?::\d+){1,
 
 # Characters that wrap a bare word without being part of it: punctuation, quotes,
 # brackets and emphasis. Dots are stripped only at the end, where they end a sentence.
-_LEADING_JUNK = "([{<\"'“‘*~"
-_TRAILING_JUNK = ".,;:!?)]}>\"'”’*~…"
+_LEADING_JUNK = "([{<\"'“‘*~`"
+_TRAILING_JUNK = ".,;:!?)]}>\"'”’*~…`"
 # A path from a root: /x, ./x, ../x, ~/x, D:/x or D:\x.
 _ROOTED_RE = re.compile(r"^(?:/|\.{1,2}[\\/]|~[\\/]|[A-Za-z]:[\\/])[^\s/\\]")
 # A file name: a stem of word characters, points and hyphens holding a letter, then an

@@ -43,6 +43,12 @@ def claims_of(message):
     ("Reproduced the crash with `repro.py`.", "other", ["repro.py"]),
     ("Checked `notes.md` by eye.", "other", ["notes.md"]),
     ("Used `sed` to fix the typo in `docs/intro.md`.", "other", ["sed", "docs/intro.md"]),
+    ("Updated `a.py`, which should fix the crash.", "file_changed", ["a.py"]),
+    ("Adds retry to `fetch.py`.", "file_changed", ["fetch.py"]),
+    ("`retry()` adds a delay.", "mention", ["retry()"]),
+    ("Created issue #12 for `parse()`.", "external_action", ["parse()"]),
+    ("Updated the release notes in `CHANGELOG.md`.", "file_changed", ["CHANGELOG.md"]),
+    ("Added `a.py and docs/b.md", "file_changed", ["a.py", "docs/b.md"]),  # an unpaired backtick
 ])
 def test_kind_and_targets_of_one_sentence(message, kind, targets):
     assert claims_of(message) == [claim(kind, message, *targets)]
@@ -61,6 +67,8 @@ def test_kind_and_targets_of_one_sentence(message, kind, targets):
     "## Summary of the changes",
     "Everything looks good.",
     'The issue says "do not modify tests".',
+    "If `make` fails, update `setup.cfg`.",
+    "Not sure whether `b.py` needs to be updated.",
 ])
 def test_no_claim(message):
     assert claims_of(message) == []
@@ -78,6 +86,7 @@ def test_no_claim(message):
      [claim("file_changed", "Added `a.py`.", "a.py"), claim("command_ran", "Ran `pytest`.", "pytest")]),
     ("更新了 `src/app.py`。运行了 `pytest` 🎉！",
      [claim("mention", "更新了 `src/app.py`。", "src/app.py"), claim("mention", "运行了 `pytest` 🎉！", "pytest")]),
+    ("THOUGHT: Added `a.py`. DISCUSSION is over.\n", [claim("file_changed", "Added `a.py`.", "a.py")]),
     ("Updated `a.py`, then `a.py` again, and `b.py`.",
      [claim("file_changed", "Updated `a.py`, then `a.py` again, and `b.py`.", "a.py", "b.py")]),
 ])
@@ -100,6 +109,8 @@ def test_sentences(message, expected):
     ("### Testing\n- `pytest -q` (all green)\n\n## Changes to `src/app.py`\n",
      [claim("command_ran", "`pytest -q` (all green)", "pytest -q"),
       claim("file_changed", "Changes to `src/app.py`", "src/app.py")]),
+    ("Changed:\n- `a.py`\n\n# C# notes\n- `b.py`\n",  # a heading ends the lead-in
+     [claim("file_changed", "`a.py`", "a.py"), claim("mention", "`b.py`", "b.py")]),
     ("| File | Change |\n|---|:--:|\n| `src/a.py` | added retries |\n",
      [claim("file_changed", "| `src/a.py` | added retries |", "src/a.py")]),
 ])
@@ -127,6 +138,7 @@ def test_fenced_code_and_quotes_are_skipped(message):
     ("[app](src/app.py:12), [`cfg`](<conf/my cfg.toml>) and [n](file:///D:/w/n%20b.md#L3)",
      ["src/app.py", "conf/my cfg.toml", "D:/w/n b.md"]),
     ("[docs](https://example.com/x.md) and [top](#top)", []),
+    ('![shot](img/shot.png) and [spec](docs/spec.md "The spec")', ["img/shot.png", "docs/spec.md"]),
 ])
 def test_bare_paths_and_links(words, targets):
     found = claims_of(f"See {words}.")
