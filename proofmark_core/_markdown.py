@@ -83,12 +83,12 @@ def units(message: str) -> Iterator[Unit]:
             if text:
                 yield Unit(text, "heading")
         elif block.place == "paragraph":
-            sentences = split_sentences(text)
+            sentences = _split_sentences(text)
             yield from (Unit(sentence, "paragraph") for sentence in sentences)
             leads.paragraph(sentences[-1] if sentences else "")
         else:
             lead = leads.item(block.indent)
-            sentences = [text] if block.place == "row" else split_sentences(text)
+            sentences = [text] if block.place == "row" else _split_sentences(text)
             yield from (Unit(sentence, "item", lead) for sentence in sentences)
             if sentences:
                 leads.after_item(block.indent, sentences[-1])
@@ -124,10 +124,10 @@ def is_lead_in(text: str) -> bool:
     return _TRAILING_MARKUP_RE.sub("", text).endswith(":")
 
 
-def split_sentences(text: str) -> list[str]:
+def _split_sentences(text: str) -> list[str]:
     """The sentences of a paragraph, each with its end mark; never split inside a code
     span or a link, after an abbreviation, or before a lower-case letter."""
-    masked = mask_spans(text)
+    masked = _mask_spans(text)
     sentences, start = [], 0
     for end in _SENTENCE_END_RE.finditer(masked):
         if _ends_sentence(masked, end):
@@ -137,7 +137,7 @@ def split_sentences(text: str) -> list[str]:
     return [sentence for sentence in sentences if sentence]
 
 
-def mask_spans(text: str) -> str:
+def _mask_spans(text: str) -> str:
     """The text with every code span and link replaced by as many MASK characters."""
     masked = CODE_SPAN_RE.sub(_masked, text)
     return LINK_RE.sub(_masked, masked)
