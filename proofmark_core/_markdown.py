@@ -1,0 +1,216 @@
+"""An agent message cut into the units a claim can be: sentences, list items, table rows
+and headings, each with the lead-in that introduces its list.
+
+Fenced code blocks and quoted lines (``>``) are left out: code is not a claim, and a quote is
+someone else's words or a draft. Line breaks inside a unit become single spaces; list
+markers and heading marks are dropped; all other markdown stays as written.
+"""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Iterator
+from dataclasses import dataclass
+from typing import Literal
+
+# A code span: a run of backticks, anything, and a run of exactly as many (``a`b`` too).
+CODE_SPAN_RE = re.compile(r"(?<!`)(`+)(?!`)(.+?)(?<!`)\1(?!`)", re.S)
+# A link or image: [label](target "title"); the target may be in angle brackets. The
+# label holds no bracket, so that a text full of brackets is still read in linear time.
+LINK_RE = re.compile(
+    r"!?\[([^\[\]\n]*+)\]\(\s*(<[^<>\n]++>|[^\s()<>]++)(?:\s+\"[^\"\n]*+\")?\s*\)"
+)
+# Stands in for each character of a code span or a link, so that the dots, colons and
+# verbs inside one neither end a sentence nor count as the sentence's own wording.
+MASK = "\N{SUBSTITUTE}"
+
+# The opening line of a fenced block, at any indentation (inside a list item too).
+_FENCE_RE = re.compile(r"^\s*(`{3,}|~{3,})")
+_QUOTE_RE = re.compile(r"^\s*>")
+_HEADING_RE = re.compile(r"^ {0,3}#{1,6}(?:\s+(.*))?$")
+# The optional closing marks of a heading ("## Changes ##"), after a space: `C#` keeps its.
+_CLOSING_HASHES_RE = re.compile(r"(?:^|\s+)#+\s*$")
+_RULE_RE = re.compile(r"^ {0,3}([-*_])(?:\s*\1){2,}\s*$")
+_ITEM_RE = re.compile(r"^(\s*)(?:[-*+•]|\d{1,9}[.)])\s+(.*)$")
+_ROW_RE = re.compile(r"^\s*\|")
+_ROW_RULE_RE = re.compile(r"^\s*\|?(?:\s*:?-+:?\s*\|)+\s*(?::?-+:?\s*)?$")
+# The labels SWE-agent and mini-swe-agent put before their reasoning.
+_LABEL_RE = re.compile(r"^\s*(?:THOUGHT\s*:|DISCUSSION\b)\s*")
+
+# A sentence ends at . ! or ? (with closing quotes, brackets or emphasis after it) and
+# whitespace, or right after a full-width terminator, which takes no space after it.
+_SENTENCE_END_RE = re.compile(r"[.!?]+[\"'”’)\]*_]*(?=\s)|[。！？]+")
+# Words whose point does not end a sentence.
+_ABBREVIATIONS = frozenset(
+    "e.g i.e vs cf approx incl esp viz etc al mr mrs ms dr st jr fig eq ca resp".split()
+)
+_LAST_WORD_RE = re.compile(r"([\w.]+)[.!?]+[\"'”’)\]*_]*$")
+_NEXT_CHARACTER_RE = re.compile(r"\s*(\S)")
+# Trailing emphasis and spaces, which a lead-in's colon may stand in front of.
+_TRAILING_MARKUP_RE = re.compile(r"[\s*_]*$")
+
+Place = Literal["paragraph", "item", "heading"]
+
+
+@dataclass(frozen=True, slots=True)
+class Unit:
+    """One sentence, list item sentence, table row or heading of a message.
+
+    ``lead`` is the text that introduces the list the unit stands in: the closest
+    enclosing list item that ends in a colon, else the paragraph sentence ending in a
+    colon right before the list, else the heading above it.
+    """
+
+    text: str
+    place: Place
+    lead: str | None = None
+
+
+@dataclass(slots=True)
+class _Block:
+    place: Literal["paragraph", "item", "row", "heading"]
+    indent: int
+    lines: list[str]
+
+
+def units(message: str) -> Iterator[Unit]:
+    """The units of a message, in order."""
+    leads = _LeadIns()
+    for block in _blocks(message):
+        text = " ".join(line.strip() for line in block.lines).strip()
+        if block.place == "heading":
+            leads.heading(text)
+            if text:
+                yield Unit(text, "heading")
+        elif block.place == "paragraph":
+            sentences = _split_sentences(text)
+            yield from (Unit(sentence, "paragraph") for sentence in sentences)
+            leads.paragraph(sentences[-1] if sentences else "")
+        else:
+            lead = leads.item(block.indent)
+            sentences = [text] if block.place == "row" else _split_sentences(text)
+            yield from (Unit(sentence, "item", lead) for sentence in sentences)
+            if sentences:
+                leads.after_item(block.indent, sentences[-1])
+
+
+class _LeadIns:
+    """Which heading or colon-ended sentence introduces the list item being read."""
+
+    def __init__(self) -> None:
+        self._heading: str | None = None
+        self._paragraph: str | None = None
+        self._items: list[tuple[int, str]] = []  # (indent, text) of enclosing lead-in items
+
+    def heading(self, text: str) -> None:
+        self._heading, self._paragraph, self._items = text or None, None, []
+
+    def paragraph(self, last_sentence: str) -> None:
+        self._paragraph = last_sentence if is_lead_in(last_sentence) else None
+        self._items = []
+
+    def item(self, indent: int) -> str | None:
+        while self._items and self._items[-1][0] >= indent:
+            self._items.pop()
+        return self._items[-1][1] if self._items else self._paragraph or self._heading
+
+    def after_item(self, indent: int, last_sentence: str) -> None:
+        if is_lead_in(last_sentence):
+            self._items.append((indent, last_sentence))
+
+
+def is_lead_in(text: str) -> bool:
+    """A unit that ends in a colon introduces what follows it."""
+    return _TRAILING_MARKUP_RE.sub("", text).endswith(":")
+
+
+def _split_sentences(text: str) -> list[str]:
+    """The sentences of a paragraph, each with its end mark; never split inside a code
+    span or a link, after an abbreviation, or before a lower-case letter."""
+    masked = _mask_spans(text)
+    sentences, start = [], 0
+    for end in _SENTENCE_END_RE.finditer(masked):
+        if _ends_sentence(masked, end):
+            sentences.append(text[start:end.end()].strip())
+            start = end.end()
+    sentences.append(text[start:].strip())
+    return [sentence for sentence in sentences if sentence]
+
+
+def _mask_spans(text: str) -> str:
+    """The text with every code span and link replaced by as many MASK characters."""
+    masked = CODE_SPAN_RE.sub(_masked, text)
+    return LINK_RE.sub(_masked, masked)
+
+
+def _masked(match: re.Match[str]) -> str:
+    return MASK * len(match.group())
+
+
+def _ends_sentence(masked: str, end: re.Match[str]) -> bool:
+    if not end.group().startswith((".", "!", "?")):
+        return True  # a full-width terminator
+    after = _NEXT_CHARACTER_RE.match(masked, end.end())
+    if after is not None and after.group(1).islower():
+        return False
+    # An abbreviation is short: look back a few characters only, so that many sentences
+    # in one paragraph cost no more than one each.
+    word = _LAST_WORD_RE.search(masked[max(0, end.start() - 20):end.end()])
+    return word is None or word.group(1).lower() not in _ABBREVIATIONS
+
+
+def _blocks(message: str) -> Iterator[_Block]:
+    """The paragraphs, list items, table rows and headings of a message; blank lines,
+    rules, and the rows that only draw a table's lines or name its columns end a block
+    and are dropped."""
+    lines = _prose_lines(message)
+    current: _Block | None = None
+    for line, following in zip(lines, [*lines[1:], ""]):
+        block = _block_started_by(line)
+        if block is not None and block.place == "row" and _ROW_RULE_RE.match(following):
+            block = None  # a table's header
+        if block is not None and block.place == "paragraph" and current is not None:
+            current.lines.append(line)  # a line that goes on the paragraph or item
+            continue
+        if current is not None:
+            yield current
+            current = None
+        if block is not None and block.place in ("heading", "row"):
+            yield block  # complete on its own line
+        else:
+            current = block
+    if current is not None:
+        yield current
+
+
+def _block_started_by(line: str) -> _Block | None:
+    """The block a line opens (a "paragraph" for any plain line), or None for a line
+    that only ends blocks."""
+    if not line.strip() or _RULE_RE.match(line) or _ROW_RULE_RE.match(line):
+        return None
+    if heading := _HEADING_RE.match(line):
+        return _Block("heading", 0, [_CLOSING_HASHES_RE.sub("", heading.group(1) or "")])
+    if _ROW_RE.match(line):
+        return _Block("row", 0, [line])
+    if item := _ITEM_RE.match(line):
+        return _Block("item", len(item.group(1).expandtabs(4)), [item.group(2)])
+    return _Block("paragraph", 0, [line])
+
+
+def _prose_lines(message: str) -> list[str]:
+    """The lines of a message, each line of a fenced code block or a quote blanked, so
+    that it also ends the paragraph around it."""
+    text = message.replace("\r\n", "\n").replace("\r", "\n")
+    lines = _LABEL_RE.sub("", text, count=1).split("\n")
+    fence: str | None = None
+    for index, line in enumerate(lines):
+        stripped = line.strip()
+        if fence is not None:
+            if stripped.startswith(fence) and not stripped.strip(fence[0]):
+                fence = None
+            lines[index] = ""
+        elif opening := _FENCE_RE.match(line):
+            fence, lines[index] = opening.group(1), ""
+        elif _QUOTE_RE.match(line):
+            lines[index] = ""
+    return lines
