@@ -26,3 +26,13 @@ def test_each_claim_gets_its_verdict():
     verdicts = [verify(c, TURN["run_log"])[0] for c in TURN["claims"]]
     assert verdicts == EXPECTED
     assert TURN == before
+
+
+def test_the_shipped_session_gets_the_verdicts_the_readme_shows():
+    from proofmark_core import check_turn, read_turns
+
+    session = Path(__file__).parent.parent / "examples" / "session.jsonl"
+    verdicts = [[result.verdict for result in check_turn(turn.run_log, turn.claims)]
+                for turn in read_turns(session)]
+    assert verdicts == [["verified", "contradicted", "verified", "pre-existing", "unverified"],
+                        ["verified"]]
