@@ -9,7 +9,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
-from proofmark_core._verbs import CLASS_OF
+from proofmark_core.claims._verbs import CLASS_OF
 from proofmark_core.claims import extract_claims
 from proofmark_core.extract import WORK_VERB_RE
 

@@ -12,8 +12,8 @@ import re
 from dataclasses import dataclass
 from typing import Literal
 
-from proofmark_core._markdown import MASK
-from proofmark_core._verbs import BASE_FORMS, LEADING_FORMS, VerbClass, find_verbs, verb_class
+from proofmark_core.claims._markdown import MASK
+from proofmark_core.claims._verbs import BASE_FORMS, LEADING_FORMS, VerbClass, find_verbs, verb_class
 
 State = Literal["done", "blocked", "infinitive"]
 

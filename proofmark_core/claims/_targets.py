@@ -9,7 +9,7 @@ from collections.abc import Iterator
 from dataclasses import dataclass
 from urllib.parse import unquote
 
-from proofmark_core._markdown import CODE_SPAN_RE, LINK_RE, MASK
+from proofmark_core.claims._markdown import CODE_SPAN_RE, LINK_RE, MASK
 
 # Link targets that are not files: a URL scheme (two letters or more, so that `D:/x`
 # stays a path), a bare host, an anchor in the same page.

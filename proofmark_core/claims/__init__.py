@@ -16,16 +16,16 @@ from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
 
-from proofmark_core._markdown import Unit, is_lead_in, units
-from proofmark_core._targets import (
+from proofmark_core.claims._markdown import Unit, is_lead_in, units
+from proofmark_core.claims._targets import (
     Targets,
     find_targets,
     looks_like_code,
     looks_like_command,
     looks_like_script,
 )
-from proofmark_core._verbs import VerbClass
-from proofmark_core._wording import VerbUse, is_advisory, is_filler, verb_uses
+from proofmark_core.claims._verbs import VerbClass
+from proofmark_core.claims._wording import VerbUse, is_advisory, is_filler, verb_uses
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
