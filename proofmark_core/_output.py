@@ -12,7 +12,7 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Protocol, TextIO
 
-from proofmark_core._terminal import one_line, paint, printable, shorten
+from proofmark_core._terminal import one_line, pad, paint, printable, shorten
 from proofmark_core.api import VERDICTS, ClaimResult
 
 RECORD_WIDTH = 6
@@ -83,7 +83,7 @@ class Table:
         text = shorten(one_line(result.claim.get("text", "")), self._text_width)
         self._out.write(GAP.join((
             f"{where.record:>{RECORD_WIDTH}}", f"{where.claim:>{CLAIM_WIDTH}}", verdict,
-            text.ljust(self._text_width), printable(result.evidence),
+            pad(text, self._text_width), printable(result.evidence),
         )) + "\n")
 
     def error(self, where: Where, message: str) -> None:

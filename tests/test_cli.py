@@ -11,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import proofmark_core
+from proofmark_core._terminal import display_width
 from proofmark_core.verify import verify
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -261,6 +262,23 @@ def test_table_cell_is_shortened_to_fit_and_control_characters_are_spelled_out(t
     assert "\x1b" not in row and "\u202e" not in row
     assert "\\x1b[2J" in row and "\\u202e" in row and "`\\x1b[31mred`" in row
     assert "\u2026" in row and "tail word word" not in row
+
+
+@pytest.mark.parametrize("text", [
+    "Added 設定ファイル `src/設定.py` and 日本語のドキュメント throughout the project",
+    "Cre\u0301e\u0301 le fichier re\u0301sume\u0301 `notes/re\u0301sume\u0301.md`",
+    "short",
+])
+def test_table_columns_stay_aligned_for_wide_and_combining_text(text, tmp_path):
+    path = tmp_path / "turn.jsonl"
+    path.write_bytes(jsonl({"run_log": EMPTY_LOG, "claims": [{"text": text}, DONE]}))
+    lines = run("check", path, env={"COLUMNS": "80"}).stdout.decode().splitlines()
+    header, rows = lines[1], lines[2:4]
+    evidence_column = header.index("EVIDENCE")
+    for row in rows:
+        before, evidence = row.rsplit("  ", 1)
+        assert display_width(before) + 2 == evidence_column
+        assert evidence == "nothing literal to check"
 
 
 def run_on_terminal(args, *, terminal, code="", env=None):
