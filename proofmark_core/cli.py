@@ -13,9 +13,10 @@ import os
 import sys
 from collections.abc import Iterator, Sequence
 from dataclasses import replace
-from typing import TYPE_CHECKING, cast
+from typing import TYPE_CHECKING, TextIO, cast
 
 from proofmark_core import __version__
+from proofmark_core._html import HtmlReport, ReportError, build_report
 from proofmark_core._input import read_records
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._shape import ShapeError, as_claim, split_record
@@ -67,7 +68,9 @@ class Report:
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
     try:
-        return _check(args.files, args.format, args.fail_on)
+        if args.command == "report":
+            return _report(args.results, args.output)
+        return _check(args.files, args.format, args.fail_on, args.output)
     except KeyboardInterrupt:
         return EXIT_INTERRUPTED
     except BrokenPipeError:
@@ -97,12 +100,25 @@ def _parser() -> argparse.ArgumentParser:
         help="JSON (one record or a list of records) or JSONL (one record per line); "
              "- reads standard input",
     )
-    check.add_argument("--format", choices=("table", "json", "jsonl"), default="table",
-                       help="table for people (the default), json or jsonl for programs")
+    check.add_argument("--format", choices=("table", "json", "jsonl", "html"), default="table",
+                       help="table for people (the default), json or jsonl for programs, "
+                            "html for a page to open in a browser")
+    check.add_argument("-o", "--output", metavar="FILE",
+                       help="write the report to FILE instead of standard output")
     check.add_argument("--fail-on", type=_verdict_set, default=frozenset({"contradicted"}),
                        metavar="VERDICT[,VERDICT]",
                        help="exit 1 when a claim gets one of these verdicts "
                             "(default: contradicted)")
+    report = commands.add_parser(
+        "report",
+        help="make the HTML report of results saved with --format jsonl",
+        description="Read the results that `proofmark check --format jsonl` wrote and "
+                    "write them as one self-contained HTML page.",
+    )
+    report.add_argument("results", metavar="RESULTS", help="a JSONL results file; - reads "
+                                                           "standard input")
+    report.add_argument("-o", "--output", metavar="FILE",
+                        help="write the page to FILE instead of standard output")
     return parser
 
 
@@ -115,28 +131,66 @@ def _verdict_set(text: str) -> frozenset[str]:
     return frozenset(names)
 
 
-def _check(files: Sequence[str], output_format: str, fail_on: frozenset[str]) -> int:
+def _check(files: Sequence[str], output_format: str, fail_on: frozenset[str],
+           output: str | None) -> int:
     if isinstance(sys.stdout, io.TextIOWrapper):
         # A claim's text must not end the run because the locale cannot encode it.
         sys.stdout.reconfigure(errors="backslashreplace")
-    progress = Progress(sys.stderr)
-    report = Report(_writer(output_format, progress), progress, fail_on)
-    for name in files:
-        _check_file(name, report)
-    progress.clear()
-    report.writer.end(report.tally)
-    sys.stdout.flush()
+    try:
+        with _output(output) as out:
+            progress = Progress(sys.stderr)
+            report = Report(_writer(output_format, progress, out), progress, fail_on)
+            for name in files:
+                _check_file(name, report)
+            progress.clear()
+            report.writer.end(report.tally)
+            out.flush()
+    except OSError as exc:
+        if isinstance(exc, BrokenPipeError):
+            raise
+        return _unusable(f"{output or '<stdout>'}: {exc.strerror or exc}")
     return report.exit_status()
 
 
-def _writer(output_format: str, progress: Progress) -> Writer:
+def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
     if output_format == "json":
-        return JsonDocument(sys.stdout)
+        return JsonDocument(out)
     if output_format == "jsonl":
-        return JsonLines(sys.stdout)
+        return JsonLines(out)
+    if output_format == "html":
+        return HtmlReport(out)
     # Progress shares the terminal with the table: wipe it before each row.
-    before_write = progress.clear if sys.stdout.isatty() else lambda: None
-    return Table(sys.stdout, wants_colour(sys.stdout), before_write)
+    before_write = progress.clear if out.isatty() else lambda: None
+    return Table(out, wants_colour(out), before_write)
+
+
+def _report(results: str, output: str | None) -> int:
+    try:
+        with _open(results) as stream, _output(output) as out:
+            lines = (line.decode("utf-8", "replace") for line in stream)
+            build_report(lines, out, STDIN if results == "-" else results)
+    except ReportError as exc:
+        return _unusable(str(exc))
+    except OSError as exc:
+        if isinstance(exc, BrokenPipeError):
+            raise
+        return _unusable(f"{exc.filename or results}: {exc.strerror or exc}")
+    return EXIT_OK
+
+
+@contextlib.contextmanager
+def _output(path: str | None) -> Iterator[TextIO]:
+    """Standard output, or the named file, created anew."""
+    if path is None or path == "-":
+        yield sys.stdout
+    else:
+        with open(path, "w", encoding="utf-8") as out:
+            yield out
+
+
+def _unusable(message: str) -> int:
+    print(f"proofmark: {one_line(message)}", file=sys.stderr)
+    return EXIT_UNUSABLE
 
 
 def _check_file(name: str, report: Report) -> None:
