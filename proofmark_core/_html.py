@@ -20,8 +20,8 @@ class ReportError(ValueError):
 
 
 class HtmlReport:
-    """A writer of ``proofmark check`` that writes the page at the end; :meth:`add`
-    and :meth:`add_error` also take the objects that ``--format jsonl`` writes."""
+    """A writer of ``proofmark check`` that gathers the results and writes the page
+    at the end."""
 
     def __init__(self, out: TextIO, title: str = TITLE) -> None:
         self._out = out
@@ -31,47 +31,29 @@ class HtmlReport:
     def result(self, where: Where, result: ClaimResult) -> None:
         fields = result_fields(where, result)
         fields.setdefault("targets", result.claim.get("targets", []))
-        self.add(fields)
-
-    def error(self, where: Where, message: str) -> None:
-        self.add_error({**where.fields(), "error": message})
-
-    def end(self, tally: Tally) -> None:
-        self.write(tally.summary())
-
-    def add(self, fields: Mapping[str, object]) -> None:
-        """One result: "verdict" (required), "file", "text", "evidence" and the rest
-        as the JSONL report writes them, any of them missing or null."""
         self._run.add(fields)
 
-    def add_error(self, fields: Mapping[str, object]) -> None:
-        self._run.add_error(fields)
+    def error(self, where: Where, message: str) -> None:
+        self._run.add_error({**where.fields(), "error": message})
 
-    def write(self, summary: Mapping[str, object] | None = None) -> None:
-        """Write the page; ``summary`` is the run's, as the JSONL report's last line has it."""
-        records = number_or_none((summary or {}).get("records"))
-        try:
-            for part in page(self._run, self._title,
-                             len(self._run.groups) if records is None else records):
-                self._out.write(part)
-            self._out.flush()
-        finally:
-            self._run.close()
+    def end(self, tally: Tally) -> None:
+        write_page(self._run, self._out, tally.summary(), self._title)
 
 
-def build_report(lines: Iterable[str], out: TextIO, name: str) -> None:
-    """The report of a results file saved by ``proofmark check --format jsonl``.
+def read_results(lines: Iterable[str], name: str) -> tuple[Run, Mapping[str, object] | None]:
+    """The results, errors and summary of a file saved by ``proofmark check --format
+    jsonl``, gathered for :func:`write_page`.
 
     Raises :class:`ReportError` naming the file and line of the first object that
     is not a result, an error or the summary.
     """
-    report = HtmlReport(out)
+    run = Run()
     summary: Mapping[str, object] | None = None
     for number, line in enumerate(lines, 1):
         if not line.strip():
             continue
         try:
-            value = json.loads(line)
+            value = json.loads(line.rstrip("\r\n"))
         except json.JSONDecodeError as exc:
             raise ReportError(
                 f"{name}:{number}: invalid JSON at column {exc.colno}: {exc.msg}") from None
@@ -80,13 +62,25 @@ def build_report(lines: Iterable[str], out: TextIO, name: str) -> None:
         if isinstance(value.get("summary"), dict):
             summary = value["summary"]
         elif "error" in value:
-            report.add_error(value)
+            run.add_error(value)
         elif value.get("verdict") in VERDICTS:
-            report.add(value)
+            run.add(value)
         else:
             raise ReportError(f"{name}:{number}: neither a result with a known \"verdict\", "
                               "an error nor the summary")
-    report.write(summary)
+    return run, summary
+
+
+def write_page(run: Run, out: TextIO, summary: Mapping[str, object] | None = None,
+               title: str = TITLE) -> None:
+    """Write the page of the run; the summary's record count is shown when there is one."""
+    records = number_or_none((summary or {}).get("records"))
+    try:
+        for part in page(run, title, len(run.groups) if records is None else records):
+            out.write(part)
+        out.flush()
+    finally:
+        run.close()
 
 
 def _type_name(value: object) -> str:

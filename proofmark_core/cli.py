@@ -16,7 +16,7 @@ from dataclasses import replace
 from typing import TYPE_CHECKING, TextIO, cast
 
 from proofmark_core import __version__
-from proofmark_core._html import HtmlReport, ReportError, build_report
+from proofmark_core._html import HtmlReport, ReportError, read_results, write_page
 from proofmark_core._input import read_records
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._shape import ShapeError, as_claim, split_record
@@ -166,9 +166,12 @@ def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
 
 def _report(results: str, output: str | None) -> int:
     try:
-        with _open(results) as stream, _output(output) as out:
+        with _open(results) as stream:
             lines = (line.decode("utf-8", "replace") for line in stream)
-            build_report(lines, out, STDIN if results == "-" else results)
+            run, summary = read_results(lines, STDIN if results == "-" else results)
+        # Opened only now, so that unusable results leave no empty page behind.
+        with _output(output) as out:
+            write_page(run, out, summary)
     except ReportError as exc:
         return _unusable(str(exc))
     except OSError as exc:
