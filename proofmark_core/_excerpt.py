@@ -15,6 +15,8 @@ from collections.abc import Callable, Iterator
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
+from proofmark_core.verify import READ_TOOLS
+
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim, CommandRecord, RunLog
 
@@ -23,7 +25,6 @@ LINE_CHARS = 120
 CONTEXT_LINES = 1
 OUTPUT_TAIL_LINES = 3
 CUT = "\u2026"
-READ_TOOLS = frozenset(("read_file", "search_files", "skill_view"))
 SUCCESS_CODES = (None, 0, "0")
 
 UNCHECKED_TAIL_RE = re.compile(r" \u00b7 unchecked: `.*$", re.S)

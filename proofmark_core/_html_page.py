@@ -173,14 +173,17 @@ def _static_claims(run: Run) -> Iterator[str]:
             group_now = group_number
         shown_excerpt = "" if excerpt is None else f"<pre>{_marked(excerpt, marks)}</pre>"
         # End tags of paragraphs left out, as HTML allows, to keep large pages small.
+        number = "" if claim is None else f" claim {claim}"
         yield (f"<article class=v{verdict}><p class=h><b>{SEVERITY[verdict]}</b> "
-               f"<i>{_h(kinds[kind])}</i> claim {claim}<p class=t>{_marked(text, marks)}"
+               f"<i>{_h(kinds[kind])}</i>{number}<p class=t>{_marked(text, marks)}"
                f"<p class=e>{_h(evidence)}{shown_excerpt}</article>\n")
 
 
 def _turn_heading(group: Group, session: str) -> str:
-    turn = f"turn {group.turn}" if group.turn is not None else f"record {group.record}"
-    return f"{turn}{DOT}session {session}" if session else turn
+    parts = [f"turn {group.turn}" if group.turn is not None else
+             f"record {group.record}" if group.record is not None else "",
+             f"session {session}" if session else ""]
+    return DOT.join(part for part in parts if part)
 
 
 def _data(run: Run) -> Iterator[bytes]:

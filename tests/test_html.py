@@ -102,3 +102,10 @@ def test_lone_surrogates_become_replacement_characters():
 ])
 def test_marks_any_letter_case_the_longer_of_two_at_one_place(text, marks, shown):
     assert _marked(text, sorted(marks, key=len, reverse=True)) == shown
+
+
+def test_a_result_with_only_a_verdict_shows_no_placeholder_words():
+    text = page([{"verdict": "unchecked"}])
+    static = text[text.index("<noscript>"):text.index("</noscript>")]
+    assert "None" not in static and "null" not in static
+    assert data_of(text)["rows"] == [[0, None, 3, 0, "", "", [], None]]

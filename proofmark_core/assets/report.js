@@ -66,10 +66,12 @@
     return heading;
   }
 
+  // The same words as the page's own list for readers without scripts.
   function turnHeading(group) {
-    const turn = group[TURN] !== null ? "turn " + group[TURN] : "record " + group[RECORD];
-    const session = sessions[group[SESSION]];
-    return node("h5", "", session ? turn + " \u00b7 session " + session : turn);
+    const turn = group[TURN] !== null ? "turn " + group[TURN]
+      : group[RECORD] !== null ? "record " + group[RECORD] : "";
+    const session = sessions[group[SESSION]] ? "session " + sessions[group[SESSION]] : "";
+    return node("h5", "", [turn, session].filter((part) => part).join(" \u00b7 "));
   }
 
   // The same markup as the page's own list for readers without scripts.
@@ -77,7 +79,7 @@
     const article = node("article", "v" + row[VERDICT]);
     const head = node("p", "h");
     head.append(node("b", "", verdicts[row[VERDICT]]), " ", node("i", "", kinds[row[KIND]]),
-                " claim " + row[CLAIM]);
+                row[CLAIM] === null ? "" : " claim " + row[CLAIM]);
     article.append(head, marked(node("p", "t"), row[TEXT], row[MARKS]),
                    node("p", "e", row[EVIDENCE]));
     if (row[EXCERPT] !== null) article.append(marked(node("pre"), row[EXCERPT], row[MARKS]));
