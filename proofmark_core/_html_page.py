@@ -224,6 +224,8 @@ def _marked(text: str, marks: list[str]) -> str:
 
 def _mark_spans(text: str, marks: list[str]) -> Iterator[tuple[int, int]]:
     """Where the marks are, left to right; where two start together, the longer."""
+    if not marks:
+        return
     lowered = text.lower()
     if len(lowered) != len(text) or any(len(mark.lower()) != len(mark) for mark in marks):
         # Lower-casing moved the offsets: a slower search that keeps them.

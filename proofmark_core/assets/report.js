@@ -10,7 +10,7 @@
   const FILE = 0, AGENT = 1, SESSION = 2, TURN = 3, RECORD = 4;
   const REGEXP_SPECIAL = /[.*+?^${}()|[\]\\]/g;
 
-  // The data is JSON, gzip-compressed and in base64.
+  // The data is JSON, gzip-compressed (large runs stay a few tens of megabytes) and in base64.
   async function load(block) {
     const binary = atob(block.textContent);
     const bytes = new Uint8Array(binary.length);
