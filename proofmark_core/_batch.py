@@ -35,7 +35,7 @@ Row = dict[str, object]
 def outcome_rows(outcome: Outcome) -> list[Row]:
     """A row per claim result and per error of one checked turn, in claim order."""
     rows = []
-    for where, found in outcome.events:
+    for where, found, _ in outcome.events:
         if isinstance(found, str):
             rows.append(problem_row(where, found))
         else:

@@ -7,6 +7,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, replace
 
+from proofmark_core._excerpt import excerpt
 from proofmark_core._input import Item, decoded
 from proofmark_core._output import Where
 from proofmark_core._shape import ShapeError, as_claim, split_record
@@ -23,21 +24,32 @@ class Unit:
     skipped: dict[str, int]
 
 
+# A result or an error message, where it belongs, and for a result its log excerpt.
+Event = tuple[Where, ClaimResult | str, str | None]
+
+
 @dataclass(frozen=True, slots=True)
 class Outcome:
     """The unit's place, and its results and errors in claim order."""
 
     where: Where
     skipped: dict[str, int]
-    events: list[tuple[Where, ClaimResult | str]]
+    events: list[Event]
 
 
-def check_unit(unit: Unit) -> Outcome:
+def check_unit(unit: Unit, excerpts: bool = False) -> Outcome:
+    """The unit checked; with ``excerpts``, each result has the excerpt of the log
+    where its evidence points."""
     item = decoded(unit.item)
     where = record_place(unit.where, item.value)
     if item.error is not None:
-        return Outcome(where, unit.skipped, [(where, item.error)])
-    return Outcome(where, unit.skipped, check_record(where, item.value))
+        return Outcome(where, unit.skipped, [(where, item.error, None)])
+    events = check_record(where, item.value)
+    if excerpts and isinstance(item.value, dict):
+        run_log = item.value["run_log"]
+        events = [(place, found, excerpt(run_log, found.claim, found.evidence)
+                   if isinstance(found, ClaimResult) else None) for place, found, _ in events]
+    return Outcome(where, unit.skipped, events)
 
 
 def record_place(where: Where, record: object) -> Where:
@@ -49,25 +61,25 @@ def record_place(where: Where, record: object) -> Where:
                    turn=source["turn"] if isinstance(source.get("turn"), int) else None)
 
 
-def check_record(where: Where, record: object) -> list[tuple[Where, ClaimResult | str]]:
+def check_record(where: Where, record: object) -> list[Event]:
     try:
         run_log, claims = split_record(record)
     except ShapeError as exc:
-        return [(where, str(exc))]
-    events: list[tuple[Where, ClaimResult | str]] = []
+        return [(where, str(exc), None)]
+    events: list[Event] = []
     sound = []
     for index, value in enumerate(claims):
         place = replace(where, claim=index)
         try:
             sound.append((place, as_claim(value, f"claims[{index}]")))
         except ShapeError as exc:
-            events.append((place, str(exc)))
+            events.append((place, str(exc), None))
     try:
         results = check_turn(run_log, [claim for _, claim in sound])
     except Exception:  # some claim the engine cannot judge: find it, keep the others
-        events.extend((place, _one(place, run_log, claim)) for place, claim in sound)
+        events.extend((place, _one(place, run_log, claim), None) for place, claim in sound)
     else:
-        events.extend(zip((place for place, _ in sound), results))
+        events.extend((place, result, None) for (place, _), result in zip(sound, results))
     events.sort(key=lambda event: event[0].claim or 0)
     return events
 

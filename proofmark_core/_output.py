@@ -13,7 +13,7 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Protocol, TextIO
 
-from proofmark_core._terminal import one_line, paint, printable, shorten
+from proofmark_core._terminal import one_line, pad, paint, printable, shorten
 from proofmark_core.api import VERDICTS, ClaimResult
 
 RECORD_WIDTH = 6
@@ -69,16 +69,20 @@ class Tally:
 
 
 class Writer(Protocol):
-    def result(self, where: Where, result: ClaimResult) -> None: ...
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None: ...
     def error(self, where: Where, message: str) -> None: ...
     def end(self, tally: Tally) -> None: ...
 
 
-def result_fields(where: Where, result: ClaimResult) -> dict[str, object]:
+def result_fields(where: Where, result: ClaimResult,
+                  excerpt: str | None = None) -> dict[str, object]:
     claim = result.claim
-    return {**where.fields(), **where.turn_fields(), "kind": claim.get("kind", "other"),
-            "text": claim.get("text", ""), "targets": claim.get("targets", []),
-            "verdict": result.verdict, "evidence": result.evidence}
+    fields = {**where.fields(), **where.turn_fields(), "kind": claim.get("kind", "other"),
+              "text": claim.get("text", ""), "targets": claim.get("targets", []),
+              "verdict": result.verdict, "evidence": result.evidence}
+    if excerpt is not None:
+        fields["excerpt"] = excerpt
+    return fields
 
 
 class Table:
@@ -94,7 +98,7 @@ class Table:
         columns = shutil.get_terminal_size((100, 24)).columns
         self._text_width = max(TEXT_WIDTHS[0], min(TEXT_WIDTHS[1], (columns - fixed) // 2))
 
-    def result(self, where: Where, result: ClaimResult) -> None:
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
         self._before_write()
         if (where.file, where.agent, where.session) != self._heading_of:
             self._heading(where)
@@ -102,7 +106,7 @@ class Table:
         text = shorten(one_line(result.claim.get("text", "")), self._text_width)
         self._out.write(GAP.join((
             f"{where.record:>{RECORD_WIDTH}}", f"{where.claim:>{CLAIM_WIDTH}}", verdict,
-            text.ljust(self._text_width), printable(result.evidence),
+            pad(text, self._text_width), printable(result.evidence),
         )) + "\n")
 
     def error(self, where: Where, message: str) -> None:
@@ -136,8 +140,8 @@ class JsonDocument:
         self._separator = "\n"
         out.write('{"results": [')
 
-    def result(self, where: Where, result: ClaimResult) -> None:
-        self._out.write(self._separator + json.dumps(result_fields(where, result)))
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
+        self._out.write(self._separator + json.dumps(result_fields(where, result, excerpt)))
         self._separator = ",\n"
 
     def error(self, where: Where, message: str) -> None:
@@ -155,8 +159,8 @@ class JsonLines:
     def __init__(self, out: TextIO) -> None:
         self._out = out
 
-    def result(self, where: Where, result: ClaimResult) -> None:
-        self._out.write(json.dumps(result_fields(where, result)) + "\n")
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
+        self._out.write(json.dumps(result_fields(where, result, excerpt)) + "\n")
 
     def error(self, where: Where, message: str) -> None:
         self._out.write(json.dumps({**where.fields(), "error": message}) + "\n")

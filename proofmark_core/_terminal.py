@@ -6,6 +6,7 @@ import os
 import re
 import sys
 import time
+import unicodedata
 from collections.abc import Callable
 from typing import TextIO
 
@@ -20,6 +21,13 @@ COLOURS = {
 UNSAFE_RE = re.compile("[\x00-\x1f\x7f-\x9f\u202a-\u202e\u2066-\u2069]")
 SPACE_RE = re.compile(r"\s+")
 ELLIPSIS = "\u2026"
+WIDE = frozenset("WF")
+# Combining marks and format characters (joiners, directional marks) take no column;
+# the soft hyphen is the one format character terminals draw.
+ZERO_WIDTH_CATEGORIES = frozenset(("Mn", "Me", "Cf"))
+SOFT_HYPHEN = "\u00ad"
+# The vowels and final consonants of a decomposed Hangul syllable join its first letter.
+HANGUL_JAMO_FOLLOWERS = ("\u1160", "\u11ff")
 PROGRESS_DELAY = 0.5
 PROGRESS_INTERVAL = 0.1
 
@@ -41,8 +49,35 @@ def one_line(text: str) -> str:
     return printable(SPACE_RE.sub(" ", text).strip())
 
 
+def char_width(char: str) -> int:
+    """Columns a terminal gives the character: 2 for East Asian wide and full-width
+    forms, 0 for combining marks and invisible format characters, else 1."""
+    if unicodedata.category(char) in ZERO_WIDTH_CATEGORIES:
+        return 0 if char != SOFT_HYPHEN else 1
+    if HANGUL_JAMO_FOLLOWERS[0] <= char <= HANGUL_JAMO_FOLLOWERS[1]:
+        return 0
+    return 2 if unicodedata.east_asian_width(char) in WIDE else 1
+
+
+def display_width(text: str) -> int:
+    return len(text) if text.isascii() else sum(map(char_width, text))
+
+
 def shorten(text: str, width: int) -> str:
-    return text if len(text) <= width else text[:width - 1] + ELLIPSIS
+    """The text cut to at most ``width`` columns, an ellipsis marking the cut."""
+    if display_width(text) <= width:
+        return text
+    room, end = width - 1, 0
+    for end, char in enumerate(text):
+        room -= char_width(char)
+        if room < 0:
+            break
+    return text[:end] + ELLIPSIS
+
+
+def pad(text: str, width: int) -> str:
+    """The text filled with spaces to ``width`` columns."""
+    return text + " " * (width - display_width(text))
 
 
 class Progress:

@@ -8,15 +8,18 @@ Exit status: 0 when no claim got a verdict named by --fail-on, 1 when one did,
 from __future__ import annotations
 
 import argparse
+import contextlib
 import io
 import json
 import os
 import sys
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
+from functools import partial
 from typing import TYPE_CHECKING, TextIO, cast
 
 from proofmark_core import __version__
 from proofmark_core._checking import Outcome, check_unit
+from proofmark_core._html import HtmlReport, ReportError, read_results, write_page
 from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._parallel import cores, ordered_map
@@ -47,10 +50,10 @@ class Report:
         self.tally = Tally()
         self._fail_on = fail_on
 
-    def result(self, where: Where, result: ClaimResult) -> None:
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
         self.tally.claims += 1
         self.tally.verdicts[result.verdict] += 1
-        self.writer.result(where, result)
+        self.writer.result(where, result, excerpt)
 
     def error(self, where: Where, message: str) -> None:
         self.tally.errors += 1
@@ -60,11 +63,11 @@ class Report:
         self.writer.error(where, message)
 
     def outcome(self, outcome: Outcome) -> None:
-        for where, found in outcome.events:
+        for where, found, excerpt in outcome.events:
             if isinstance(found, str):
                 self.error(where, found)
             else:
-                self.result(where, found)
+                self.result(where, found, excerpt)
         # A problem with a whole input is not a record.
         self.tally.records += outcome.where.record is not None
         self.tally.turns += outcome.where.agent is not None
@@ -115,8 +118,14 @@ def _parser() -> argparse.ArgumentParser:
                "2 when an argument or some input could not be used",
     )
     _add_inputs(check)
-    check.add_argument("--format", choices=("table", "json", "jsonl"), default="table",
-                       help="table for people (the default), json or jsonl for programs")
+    check.add_argument("--format", choices=("table", "json", "jsonl", "html"), default="table",
+                       help="table for people (the default), json or jsonl for programs, "
+                            "html for a page to open in a browser")
+    check.add_argument("-o", "--output", metavar="FILE",
+                       help="write the report to FILE instead of standard output")
+    check.add_argument("--excerpts", action="store_true",
+                       help="give each result an excerpt of the log where its evidence points "
+                            "(always on with --format html)")
     check.add_argument("--fail-on", type=_verdict_set, default=frozenset({"contradicted"}),
                        metavar="VERDICT[,VERDICT]",
                        help="exit 1 when a claim gets one of these verdicts "
@@ -149,6 +158,17 @@ def _parser() -> argparse.ArgumentParser:
                        help="run on Ray: a local one started here with --jobs CPUs, the "
                             "running cluster (auto), or the cluster at ADDRESS")
     batch.set_defaults(run=_batch)
+    report = commands.add_parser(
+        "report",
+        help="make the HTML report of results saved with --format jsonl",
+        description="Read the results that `proofmark check --format jsonl` wrote and "
+                    "write them as one self-contained HTML page.",
+    )
+    report.add_argument("results", metavar="RESULTS", help="a JSONL results file; - reads "
+                                                           "standard input")
+    report.add_argument("-o", "--output", metavar="FILE",
+                        help="write the page to FILE instead of standard output")
+    report.set_defaults(run=_report)
     add_hook_parser(commands)
     return parser
 
@@ -207,32 +227,82 @@ def _claims_file(name: str | None) -> list[Claim] | None:
 
 def _check(args: argparse.Namespace) -> int:
     claims = _claims_file(args.claims)
-    _tolerate_unencodable(sys.stdout)
-    progress = Progress(sys.stderr)
-    report = Report(_writer(args.format, progress), progress, args.fail_on)
-    units = Inputs(args.paths, args.log_format, claims)
-    for outcome in ordered_map(check_unit, units, args.jobs, preload=check_unit.__module__):
-        report.outcome(outcome)
-    progress.clear()
-    report.writer.end(report.tally)
-    sys.stdout.flush()
+    check = partial(check_unit, excerpts=args.excerpts or args.format == "html")
+    try:
+        with _output(args.output) as out:
+            progress = Progress(sys.stderr)
+            report = Report(_writer(args.format, progress, out), progress, args.fail_on)
+            units = Inputs(args.paths, args.log_format, claims)
+            for outcome in ordered_map(check, units, args.jobs, preload=check_unit.__module__):
+                report.outcome(outcome)
+            progress.clear()
+            report.writer.end(report.tally)
+            out.flush()
+    except OSError as exc:
+        if isinstance(exc, BrokenPipeError):
+            raise
+        return _unusable(f"{args.output or '<stdout>'}: {exc.strerror or exc}")
     return report.exit_status()
+
+
+def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
+    if output_format == "json":
+        return JsonDocument(out)
+    if output_format == "jsonl":
+        return JsonLines(out)
+    if output_format == "html":
+        return HtmlReport(out)
+    # Progress shares the terminal with the table: wipe it before each row.
+    before_write = progress.clear if out.isatty() else lambda: None
+    return Table(out, wants_colour(out), before_write)
+
+
+def _report(args: argparse.Namespace) -> int:
+    try:
+        with _input(args.results) as stream:
+            lines = (line.decode("utf-8", "replace") for line in stream)
+            run, summary = read_results(lines, "<stdin>" if args.results == "-" else args.results)
+        # Opened only now, so that unusable results leave no empty page behind.
+        with _output(args.output) as out:
+            write_page(run, out, summary)
+    except ReportError as exc:
+        return _unusable(str(exc))
+    except OSError as exc:
+        if isinstance(exc, BrokenPipeError):
+            raise
+        return _unusable(f"{exc.filename or args.results}: {exc.strerror or exc}")
+    return EXIT_OK
+
+
+@contextlib.contextmanager
+def _output(path: str | None) -> Iterator[TextIO]:
+    """Standard output, or the named file, created anew."""
+    if path is None or path == "-":
+        _tolerate_unencodable(sys.stdout)
+        yield sys.stdout
+    else:
+        with open(path, "w", encoding="utf-8") as out:
+            yield out
+
+
+@contextlib.contextmanager
+def _input(name: str) -> Iterator[io.BufferedIOBase]:
+    if name == "-":
+        yield cast(io.BufferedIOBase, sys.stdin.buffer)
+    else:
+        with open(name, "rb") as stream:
+            yield stream
+
+
+def _unusable(message: str) -> int:
+    print(f"proofmark: {one_line(message)}", file=sys.stderr)
+    return EXIT_UNUSABLE
 
 
 def _tolerate_unencodable(stream: TextIO) -> None:
     if isinstance(stream, io.TextIOWrapper):
         # A claim's text must not end the run because the locale cannot encode it.
         stream.reconfigure(errors="backslashreplace")
-
-
-def _writer(output_format: str, progress: Progress) -> Writer:
-    if output_format == "json":
-        return JsonDocument(sys.stdout)
-    if output_format == "jsonl":
-        return JsonLines(sys.stdout)
-    # Progress shares the terminal with the table: wipe it before each row.
-    before_write = progress.clear if sys.stdout.isatty() else lambda: None
-    return Table(sys.stdout, wants_colour(sys.stdout), before_write)
 
 
 def _import(args: argparse.Namespace) -> int:

@@ -3,6 +3,7 @@
 import json
 import os
 import pty
+import re
 import subprocess
 import sys
 from collections import Counter
@@ -11,6 +12,7 @@ from pathlib import Path
 import pytest
 
 import proofmark_core
+from proofmark_core._terminal import display_width
 from proofmark_core.verify import verify
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -263,6 +265,64 @@ def test_table_cell_is_shortened_to_fit_and_control_characters_are_spelled_out(t
     assert "\x1b" not in row and "\u202e" not in row
     assert "\\x1b[2J" in row and "\\u202e" in row and "`\\x1b[31mred`" in row
     assert "\u2026" in row and "tail word word" not in row
+
+
+@pytest.mark.parametrize("text", [
+    "Added 設定ファイル `src/設定.py` and 日本語のドキュメント throughout the project",
+    "Cre\u0301e\u0301 le fichier re\u0301sume\u0301 `notes/re\u0301sume\u0301.md`",
+    "short",
+])
+def test_table_columns_stay_aligned_for_wide_and_combining_text(text, tmp_path):
+    path = tmp_path / "turn.jsonl"
+    path.write_bytes(jsonl({"run_log": EMPTY_LOG, "claims": [{"text": text}, DONE]}))
+    lines = run("check", path, env={"COLUMNS": "80"}).stdout.decode().splitlines()
+    header, rows = lines[1], lines[2:4]
+    evidence_column = header.index("EVIDENCE")
+    for row in rows:
+        before, evidence = row.rsplit("  ", 1)
+        assert display_width(before) + 2 == evidence_column
+        assert evidence == "nothing literal to check"
+
+
+def shown_counts(page):
+    """The overall count of each verdict in the page's legend."""
+    return {verdict: int(count) for verdict, count in re.findall(
+        r'<li class="v\d" data-verdict="([a-z-]+)"><span class="swatch"></span>[a-z-]+: '
+        r"<b>(\d+)</b>", page)}
+
+
+def test_html_page_from_check_and_from_its_saved_results(tmp_path):
+    checked = run("check", "--format", "html", "-o", tmp_path / "checked.html", CLAIMS)
+    assert (checked.returncode, checked.stdout, checked.stderr) == (1, b"", b"")
+    saved = run("check", "--format", "jsonl", "-o", tmp_path / "results.jsonl", CLAIMS)
+    assert (saved.returncode, saved.stdout) == (1, b"")
+    from_file = run("report", tmp_path / "results.jsonl", "-o", tmp_path / "report.html")
+    from_stdin = run("report", "-", stdin=(tmp_path / "results.jsonl").read_bytes())
+    assert (from_file.returncode, from_file.stdout, from_file.stderr) == (0, b"", b"")
+    assert (from_stdin.returncode, from_stdin.stderr) == (0, b"")
+    pages = [(tmp_path / "checked.html").read_text(), (tmp_path / "report.html").read_text(),
+             from_stdin.stdout.decode()]
+    for page in pages:
+        assert page.startswith("<!DOCTYPE html>") and page.endswith("</html>\n")
+        assert shown_counts(page) == Counter(EXAMPLE_VERDICTS)
+        assert '<p id="totals">2 records, 8 claims</p>' in page
+
+
+@pytest.mark.parametrize("content, message", [
+    (None, "{name}: No such file or directory"),
+    (b'{"verdict": "verified"}\n{"verdict": \n', "{name}:2: invalid JSON at column 13: "
+                                                  "Expecting value"),
+    (b"[1, 2]\n", "{name}:1: expected an object, got array"),
+    (b'\n{"verdict": "fine"}\n', '{name}:2: neither a result with a known "verdict", '
+                                 "an error nor the summary"),
+])
+def test_report_of_unusable_results_is_one_line_and_writes_nothing(content, message, tmp_path):
+    results, page = tmp_path / "results.jsonl", tmp_path / "report.html"
+    if content is not None:
+        results.write_bytes(content)
+    done = run("report", results, "-o", page)
+    assert done.returncode == 2 and not page.exists()
+    assert done.stderr.decode() == f"proofmark: {message.format(name=results)}\n"
 
 
 def run_on_terminal(args, *, terminal, code="", env=None):
