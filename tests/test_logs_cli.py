@@ -74,3 +74,16 @@ def test_a_folder_without_events_is_named(tmp_path):
         2, f"proofmark: {tmp_path / 'empty'}: no agent logs in this folder\n")
     forced = run("check", "--from", "openhands", tmp_path / "empty")
     assert forced.returncode == 2 and b"Traceback" not in forced.stderr
+
+
+@pytest.mark.parametrize("asked", [True, False])
+def test_excerpts_come_only_when_asked(asked):
+    session = PACKAGE_HOME / "examples" / "session.jsonl"
+    done = run("check", "--format", "jsonl", *(["--excerpts"] if asked else []), session)
+    results, _ = jsonl_results(done.stdout)
+    contradicted = next(r for r in results if r["verdict"] == "contradicted")
+    if asked:
+        assert contradicted["excerpt"].startswith("command, exit 1:\npytest -q\n")
+        assert "1 failed, 11 passed" in contradicted["excerpt"]
+    else:
+        assert all("excerpt" not in r for r in results)
