@@ -71,7 +71,7 @@ def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
     """The rows of every input, in input order, checked in ``jobs`` processes."""
     with staged(paths) as (local, original):
         units = Inputs(local, log_format)
-        for outcome in ordered_map(check_unit, units, jobs, preload=check_unit.__module__):
+        for outcome in ordered_map(check_unit, units, jobs):
             for row in outcome_rows(outcome):
                 yield {**row, "file": original(str(row["file"]))}
 

@@ -9,6 +9,7 @@ from __future__ import annotations
 import itertools
 import multiprocessing
 import os
+import sys
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator
 from concurrent.futures import Future, ProcessPoolExecutor
@@ -28,19 +29,24 @@ def cores() -> int:
         return os.cpu_count() or 1
 
 
-def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
-                preload: str | None = None) -> Iterator[R]:
+def _context() -> multiprocessing.context.BaseContext:
+    # Forked workers start at once with the modules this process has imported; a
+    # started interpreter would import them anew, and from the working directory first
+    # when that is a checkout. The pool forks before it starts a thread of its own.
+    if sys.platform == "linux":
+        return multiprocessing.get_context("fork")
+    return multiprocessing.get_context("spawn")
+
+
+def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int) -> Iterator[R]:
     """``map(function, items)``, computed in ``jobs`` processes when there is more than
-    one item and one job; ``preload`` names a module the workers import once."""
+    one item and one job."""
     items = iter(items)
     head = list(itertools.islice(items, 2))
     if jobs <= 1 or len(head) < 2:
         yield from map(function, itertools.chain(head, items))
         return
-    context = multiprocessing.get_context("forkserver")
-    if preload:
-        context.set_forkserver_preload([preload])
-    pool = ProcessPoolExecutor(jobs, mp_context=context)
+    pool = ProcessPoolExecutor(jobs, mp_context=_context())
     try:
         pending: deque[Future[R]] = deque()
         for item in itertools.chain(head, items):

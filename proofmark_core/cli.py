@@ -233,7 +233,7 @@ def _check(args: argparse.Namespace) -> int:
             progress = Progress(sys.stderr)
             report = Report(_writer(args.format, progress, out), progress, args.fail_on)
             units = Inputs(args.paths, args.log_format, claims)
-            for outcome in ordered_map(check, units, args.jobs, preload=check_unit.__module__):
+            for outcome in ordered_map(check, units, args.jobs):
                 report.outcome(outcome)
             progress.clear()
             report.writer.end(report.tally)
