@@ -5,6 +5,9 @@ Every path must give what the plain single-process ``proofmark check`` gives.
 
 import gzip
 import json
+import subprocess
+import sys
+from pathlib import Path
 
 import pytest
 
@@ -120,3 +123,15 @@ def test_inputs_and_output_by_uri_are_named_as_given(tmp_path):
     assert done.returncode == 2
     assert f"proofmark: file://{folder}/turns.jsonl:6: record 5: invalid JSON".encode() in done.stderr
     assert {row["file"] for row in _read_rows(out)} == {f"file://{folder}/turns.jsonl"}
+
+
+def test_workers_use_the_package_the_command_runs_from(tmp_path):
+    script = Path(sys.executable).with_name("proofmark")
+    if not script.exists():
+        pytest.skip("the package is not installed with its scripts here")
+    decoy = tmp_path / "proofmark_core"  # as a checkout in the working directory would be
+    decoy.mkdir()
+    (decoy / "__init__.py").write_text("raise ImportError('the decoy was imported')\n")
+    done = subprocess.run([script, "check", "--jobs", "2", CLAIMS], capture_output=True,
+                          cwd=tmp_path)
+    assert (done.returncode, done.stderr) == (1, b"")
