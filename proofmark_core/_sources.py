@@ -11,7 +11,7 @@ from __future__ import annotations
 import contextlib
 import io
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import replace
 from pathlib import Path
 from typing import TYPE_CHECKING, cast
@@ -96,23 +96,13 @@ class Inputs:
         return sniff(LogFile(name)) if self._format == "auto" else self._format
 
     def _turn_records(self, name: str) -> Iterator[Unit]:
-        label = STDIN if name == "-" else name
-        records = 0
         with _open(name) as stream:
             jsonl = plain_name(name).endswith(JSONL_SUFFIXES)
-            for index, item in enumerate(read_records(stream, jsonl=jsonl, decode=self._decode)):
-                records += 1
-                yield Unit(Where(label, item.line, index), item, {})
-        if not records:
-            yield _problem(Where(label), "no records")
+            items = read_records(stream, jsonl=jsonl, decode=self._decode)
+            yield from _numbered(STDIN if name == "-" else name, items, by_line=True)
 
     def _parquet_records(self, name: str) -> Iterator[Unit]:
-        records = 0
-        for index, item in enumerate(parquet_items(name)):
-            records += 1
-            yield Unit(Where(name, None, index), item, {})
-        if not records:
-            yield _problem(Where(name), "no records")
+        yield from _numbered(name, parquet_items(name), by_line=False)
 
     def _log_turns(self, name: str, log_format: str) -> Iterator[Unit]:
         turns = 0
@@ -124,6 +114,16 @@ class Inputs:
             yield Unit(where, Item(turn.line or 1, turn.record()), turn.skipped)
         if not turns:
             yield _problem(Where(name), "no turns in this log")
+
+
+def _numbered(label: str, items: Iterable[Item], by_line: bool) -> Iterator[Unit]:
+    """A unit per record, numbered from 0 (and placed by line, unless rows have none)."""
+    records = 0
+    for index, item in enumerate(items):
+        records += 1
+        yield Unit(Where(label, item.line if by_line else None, index), item, {})
+    if not records:
+        yield _problem(Where(label), "no records")
 
 
 def _problem(where: Where, message: str) -> Unit:
