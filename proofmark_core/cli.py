@@ -28,7 +28,7 @@ from proofmark_core._sources import Inputs
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult
 from proofmark_core.hook import add_hook_parser, run_hook
-from proofmark_core.logs import FORMATS
+from proofmark_core.logs import FORMATS, find_logs
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
@@ -308,28 +308,48 @@ def _tolerate_unencodable(stream: TextIO) -> None:
 def _import(args: argparse.Namespace) -> int:
     claims = _claims_file(args.claims)
     errors = turns = 0
-
-    def problem(where: Where, message: str) -> None:
-        nonlocal errors
-        errors += 1
-        print(f"proofmark: {one_line(f'{where}: {message}')}", file=sys.stderr)
-
+    files = [file for name in args.paths for file in _files(name)]
+    # Standard input can be read by this process only.
+    jobs = 1 if "-" in files else args.jobs
     out = open(args.output, "w", encoding="utf-8") if args.output else sys.stdout
     try:
         _tolerate_unencodable(out)
-        for unit in Inputs(args.paths, args.log_format, claims, decode=True):
-            item = decoded(unit.item)
-            if item.error is not None:
-                problem(unit.where, item.error)
-                continue
-            out.write(json.dumps(item.value, ensure_ascii=False) + "\n")
-            turns += 1
+        tasks = ((file, args.log_format, claims) for file in files)
+        for records in ordered_map(_import_file, tasks, jobs):
+            for where, text in records:
+                if where is None:
+                    out.write(text + "\n")
+                    turns += 1
+                else:
+                    errors += 1
+                    print(f"proofmark: {one_line(f'{where}: {text}')}", file=sys.stderr)
     finally:
         if out is not sys.stdout:
             out.close()
     if args.output:
         print(f"proofmark: {turns} turns written to {args.output}", file=sys.stderr)
     return EXIT_UNUSABLE if errors else EXIT_OK
+
+
+def _files(name: str) -> list[str]:
+    """The files a path names: a folder's logs (or the folder, which then says it has
+    none), or the path itself."""
+    if name == "-" or not os.path.isdir(name):
+        return [name]
+    return [str(path) for path in find_logs(name)] or [name]
+
+
+def _import_file(task: tuple[str, str, list[Claim] | None]) -> list[tuple[Where | None, str]]:
+    """The turn records of one input as JSON lines (with no place), and its problems."""
+    name, log_format, claims = task
+    records: list[tuple[Where | None, str]] = []
+    for unit in Inputs([name], log_format, claims, decode=True):
+        item = decoded(unit.item)
+        if item.error is None:
+            records.append((None, json.dumps(item.value, ensure_ascii=False)))
+        else:
+            records.append((unit.where, item.error))
+    return records
 
 
 def _batch(args: argparse.Namespace) -> int:

@@ -24,8 +24,10 @@ def test_a_folder_of_logs_checks_as_its_import(folder, tmp_path):
     assert direct.returncode in (0, 1) and direct.stderr == b""
     verdicts, summary = _verdicts(direct.stdout)
     assert {agent for agent, *_ in verdicts} >= AGENTS - {"codex"} and summary["errors"] == 0
-    imported = tmp_path / "turns.jsonl"
+    imported, alone = tmp_path / "turns.jsonl", tmp_path / "one-job.jsonl"
     assert run("import", folder, "-o", imported).returncode == 0
+    assert run("import", "--jobs", "1", folder, "-o", alone).returncode == 0
+    assert imported.read_bytes() == alone.read_bytes()
     records = [json.loads(line) for line in imported.read_text().splitlines()]
     assert {record["source"]["agent"] for record in records} == AGENTS
     again, again_summary = _verdicts(run("check", "--format", "jsonl", imported).stdout)
