@@ -203,7 +203,7 @@ int exec_module(PyObject* module) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   }
-  add_traceback_entry("init proofmark_core.verify", "src/binding/module.cpp", 1,
+  add_traceback_entry("init proofmark_core.verify", "src/modules/verify_module.cpp", 1,
                       PyModule_GetDict(module));
   Py_CLEAR(g_module);
   return -1;
