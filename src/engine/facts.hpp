@@ -8,8 +8,6 @@
 namespace pm {
 
 struct Facts {
-  Ref base;  // file name of a path literal, else None
-  Ref lits;  // the literal, then its file name when that is long enough
   bool in_write = false;
   Ref cmd_ok;   // records holding a candidate form that exited successfully
   Ref cmd_bad;  // the other records holding one
@@ -22,6 +20,9 @@ struct Facts {
 // candidate form, and "commands" once for every literal.
 Facts gather_facts(const Context& ns, MatchSession& session, PyObject* run_log,
                    const Pools& pools, PyObject* literal, PyObject* kind);
+
+// cmd_ok and cmd_bad of `cmds`, the records holding a candidate form, in log order.
+void split_by_exit(PyObject* cmds, Facts& f);
 
 // _in(lit, texts) and _norm(s), through the names, or natively while they are the originals.
 bool lit_in(const Context& ns, MatchSession& session, PyObject* lit, PyObject* texts);

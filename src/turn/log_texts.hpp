@@ -1,0 +1,51 @@
+// The texts of a turn's RunLog that the containment tests read, each distinct
+// text object once, with every place it stands in: a write, an output, a
+// read-only output, an external action's arguments, a command line.
+#pragma once
+
+#include <unordered_map>
+#include <vector>
+
+#include "engine/pools.hpp"
+
+namespace pm {
+
+enum Place : uint8_t {
+  kWrite = 1,
+  kOutput = 2,
+  kReadOutput = 4,
+  kExternal = 8,
+  kSuccessfulCommand = 16,  // the command line of a record with a successful exit
+};
+
+struct LogText {
+  PyObject* text;  // a non-empty exact str, held by the RunLog or the pools
+  uint8_t places = 0;
+  std::vector<uint32_t> commands;  // the records whose "command" it is
+};
+
+class LogTexts {
+ public:
+  // Gathers the pools as verify does. Throws Unindexable unless every pool
+  // entry, written path and command line is text (or None where verify skips it)
+  // and every command record an exact dict with an exit code.
+  LogTexts(const Context& ns, PyObject* run_log);
+
+  const std::vector<LogText>& texts() const { return texts_; }
+  // The entries of "written", exact strs.
+  PyObject* written() const { return written_.get(); }
+  // The command record `j`, in log order.
+  PyObject* command(uint32_t j) const { return PyList_GET_ITEM(commands_.get(), j); }
+
+ private:
+  void add_pool(PyObject* pool, uint8_t place);
+  void add_commands();
+  void add(PyObject* text, uint8_t place, int64_t command);
+
+  Pools pools_;
+  Ref written_, commands_;
+  std::vector<LogText> texts_;
+  std::unordered_map<PyObject*, uint32_t> index_;
+};
+
+}  // namespace pm
