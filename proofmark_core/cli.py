@@ -20,10 +20,10 @@ from proofmark_core._input import read_records
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._shape import ShapeError, as_claim, split_record
 from proofmark_core._terminal import Progress, one_line, wants_colour
-from proofmark_core.api import VERDICTS, ClaimResult, check_claim
+from proofmark_core.api import VERDICTS, ClaimResult, check_claim, check_turn
 
 if TYPE_CHECKING:
-    from proofmark_core.verify import RunLog
+    from proofmark_core.verify import Claim, RunLog
 
 STDIN = "<stdin>"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
@@ -177,8 +177,29 @@ def _check_record(where: Where, record: object, report: Report) -> None:
     except ShapeError as exc:
         report.error(where, str(exc))
         return
-    for index, claim in enumerate(claims):
-        _check_claim(replace(where, claim=index), run_log, claim, report)
+    shaped = [_shaped(value, f"claims[{index}]") for index, value in enumerate(claims)]
+    sound = [claim for claim in shaped if not isinstance(claim, ShapeError)]
+    results: Iterator[ClaimResult] | None
+    try:
+        # The claims of a record are judged together, the log read once for all of them.
+        results = iter(check_turn(run_log, sound))
+    except Exception:  # the engine failed on some claim: judge them one by one to say which
+        results = None
+    for index, claim in enumerate(shaped):
+        claim_where = replace(where, claim=index)
+        if isinstance(claim, ShapeError):
+            report.error(claim_where, str(claim))
+        elif results is None:
+            _check_claim(claim_where, run_log, claim, report)
+        else:
+            report.result(claim_where, next(results))
+
+
+def _shaped(value: object, place: str) -> Claim | ShapeError:
+    try:
+        return as_claim(value, place)
+    except ShapeError as exc:
+        return exc
 
 
 def _check_claim(where: Where, run_log: RunLog, value: object, report: Report) -> None:

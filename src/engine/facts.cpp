@@ -93,12 +93,13 @@ Ref not_in(PyObject* records, PyObject* excluded) {
   return rest;
 }
 
-}  // namespace
-
+// cmd_ok and cmd_bad of `cmds`, the records holding a candidate form, in log order.
 void split_by_exit(PyObject* cmds, Facts& f) {
   f.cmd_ok = successful(cmds);
   f.cmd_bad = not_in(cmds, f.cmd_ok.get());
 }
+
+}  // namespace
 
 bool lit_in(const Context& ns, MatchSession& session, PyObject* lit, PyObject* texts) {
   Ref in = ns.lookup(Name::_in);

@@ -21,9 +21,6 @@ struct Facts {
 Facts gather_facts(const Context& ns, MatchSession& session, PyObject* run_log,
                    const Pools& pools, PyObject* literal, PyObject* kind);
 
-// cmd_ok and cmd_bad of `cmds`, the records holding a candidate form, in log order.
-void split_by_exit(PyObject* cmds, Facts& f);
-
 // _in(lit, texts) and _norm(s), through the names, or natively while they are the originals.
 bool lit_in(const Context& ns, MatchSession& session, PyObject* lit, PyObject* texts);
 Ref normal_form(const Context& ns, MatchSession& session, PyObject* s);

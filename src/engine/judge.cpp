@@ -3,7 +3,6 @@
 #include "engine/judge.hpp"
 
 #include "engine/chain.hpp"
-#include "engine/mention.hpp"
 #include "engine/verdict.hpp"
 #include "engine/walk.hpp"
 
@@ -16,13 +15,8 @@ const StaticStr kUnchecked("unchecked"), kNothingLiteral("nothing literal to che
 
 Ref nothing_to_check() { return answer(kUnchecked, kNothingLiteral.get()); }
 
-bool claim_is_mention(const Context& ns, const Claim& claim) {
-  Ref bare = blank_backquoted(ns, claim.text.get());
-  return is_mention(ns, claim.kind.get(), bare.get());
-}
-
-Ref judge_literals(const Context& ns, const Claim& claim, bool is_mention, PyObject* literals,
-                   Evidence& evidence) {
+Ref judge_literals(const Context& ns, const Claim& claim, MentionTest is_mention,
+                   PyObject* literals, Evidence& evidence) {
   Findings findings = empty_findings();
   walk(literals, [&](PyObject* a) {
     Ref k = ns.call(Name::_kind_of, a);

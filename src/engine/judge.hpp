@@ -3,17 +3,15 @@
 
 #include "engine/claim.hpp"
 #include "engine/evidence.hpp"
+#include "engine/mention.hpp"
 
 namespace pm {
 
 // ("unchecked", "nothing literal to check"): a claim without literals.
 Ref nothing_to_check();
 
-// The mention test on the claim's own wording, back-quoted spans blanked.
-bool claim_is_mention(const Context& ns, const Claim& claim);
-
 // Files every literal by the decision chain, in order, then composes the verdict.
-Ref judge_literals(const Context& ns, const Claim& claim, bool is_mention, PyObject* literals,
-                   Evidence& evidence);
+Ref judge_literals(const Context& ns, const Claim& claim, MentionTest is_mention,
+                   PyObject* literals, Evidence& evidence);
 
 }  // namespace pm

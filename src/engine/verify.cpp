@@ -3,6 +3,7 @@
 
 #include "engine/judge.hpp"
 #include "engine/log_evidence.hpp"
+#include "engine/mention.hpp"
 #include "engine/values.hpp"
 
 namespace pm {
@@ -13,7 +14,7 @@ Ref verify(const Context& ns, PyObject* const* args) {
   Claim claim = read_claim(args[0]);
   Ref literals = claim_literals(ns, claim.targets.get());
   if (is_empty(literals.get())) return nothing_to_check();
-  bool mention = claim_is_mention(ns, claim);
+  MentionTest mention = MentionTest::done(claim_is_mention(ns, claim));
   LogEvidence evidence(ns, args[1]);
   return judge_literals(ns, claim, mention, literals.get(), evidence);
 }

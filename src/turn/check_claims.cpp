@@ -76,7 +76,7 @@ Ref at_once(const Context& ns, PyObject* claims, PyObject* run_log) {
     const ReadClaim& c = read[i];
     Ref verdict = is_empty(c.literals.get())
                       ? nothing_to_check()
-                      : judge_literals(ns, c.claim, claim_is_mention(ns, c.claim),
+                      : judge_literals(ns, c.claim, MentionTest::deferred(ns, c.claim),
                                        c.literals.get(), index->evidence);
     PyList_SET_ITEM(results.get(), static_cast<Py_ssize_t>(i), verdict.release());
   }

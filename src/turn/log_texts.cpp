@@ -51,7 +51,8 @@ void LogTexts::add_commands() {
     PyObject* record = PyList_GET_ITEM(records, j);
     if (!PyDict_CheckExact(record)) throw Unindexable{};
     Ref line = item(record, key::kCommand);
-    uint8_t place = ran_ok(record) ? kSuccessfulCommand : 0;
+    ran_ok_.push_back(pm::ran_ok(record));
+    uint8_t place = ran_ok_.back() ? kSuccessfulCommand : 0;
     if (worth_searching(line.get())) add(line.get(), place, j);
   }
 }

@@ -34,8 +34,9 @@ class LogTexts {
   const std::vector<LogText>& texts() const { return texts_; }
   // The entries of "written", exact strs.
   PyObject* written() const { return written_.get(); }
-  // The command record `j`, in log order.
+  // The command record `j`, in log order, and whether its exit was successful.
   PyObject* command(uint32_t j) const { return PyList_GET_ITEM(commands_.get(), j); }
+  bool ran_ok(uint32_t j) const { return ran_ok_[j]; }
 
  private:
   void add_pool(PyObject* pool, uint8_t place);
@@ -45,6 +46,7 @@ class LogTexts {
   Pools pools_;
   Ref written_, commands_;
   std::vector<LogText> texts_;
+  std::vector<char> ran_ok_;
   std::unordered_map<PyObject*, uint32_t> index_;
 };
 

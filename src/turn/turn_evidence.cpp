@@ -22,7 +22,11 @@ bool TurnEvidence::in_place(const LiteralForms& f, int candidates, uint8_t place
   return false;
 }
 
-Ref TurnEvidence::commands_holding(const LiteralForms& f) const {
+// verify files a record under cmd_bad when it is `not in` cmd_ok, an equality
+// scan. Between plain JSON records that is the record's own exit: a record that
+// failed never equals one that succeeded, since their exit codes would then be
+// equal, and equality of plain scalars is exact and transitive.
+void TurnEvidence::split_commands(const LiteralForms& f, Facts& facts) const {
   std::vector<uint32_t> records;
   for (int c = 0; c < f.candidates; ++c) {
     for (uint32_t id : f.variants[c]) {
@@ -32,11 +36,9 @@ Ref TurnEvidence::commands_holding(const LiteralForms& f) const {
   }
   std::sort(records.begin(), records.end());
   records.erase(std::unique(records.begin(), records.end()), records.end());
-  Ref out = require(PyList_New(static_cast<Py_ssize_t>(records.size())));
-  for (size_t i = 0; i < records.size(); ++i) {
-    PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), Py_NewRef(log_.command(records[i])));
-  }
-  return out;
+  facts.cmd_ok = new_list();
+  facts.cmd_bad = new_list();
+  for (uint32_t j : records) append((log_.ran_ok(j) ? facts.cmd_ok : facts.cmd_bad).get(), log_.command(j));
 }
 
 Facts TurnEvidence::facts(PyObject* a, PyObject*) {
@@ -44,8 +46,7 @@ Facts TurnEvidence::facts(PyObject* a, PyObject*) {
   Facts facts;
   facts.in_write = in_place(f, f.candidates, kWrite) ||
                    (f.file_name >= 0 && occurrences_.file_name_written(f.file_name));
-  Ref cmds = commands_holding(f);
-  split_by_exit(cmds.get(), facts);
+  split_commands(f, facts);
   facts.in_out = in_place(f, 1, kOutput);
   facts.in_read = in_place(f, f.candidates, kReadOutput);
   facts.in_ext = in_place(f, f.candidates, kExternal);

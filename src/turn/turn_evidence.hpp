@@ -19,8 +19,8 @@ class TurnEvidence final : public Evidence {
  private:
   // Some variant of some candidate form (or of the literal alone) stands in `place`.
   bool in_place(const LiteralForms& f, int candidates, uint8_t place) const;
-  // The records whose command line holds a candidate form, in log order.
-  Ref commands_holding(const LiteralForms& f) const;
+  // cmd_ok and cmd_bad: the records whose command line holds a candidate form.
+  void split_commands(const LiteralForms& f, Facts& facts) const;
 
   const Context& ns_;
   PyObject* run_log_;
