@@ -8,6 +8,7 @@
 
 #include "engine/claim.hpp"
 #include "engine/judge.hpp"
+#include "engine/mention.hpp"
 #include "engine/values.hpp"
 #include "engine/walk.hpp"
 #include "matching/normal_form.hpp"
@@ -57,6 +58,13 @@ bool answers_for(const Context& ns, PyObject* claims, PyObject* run_log) {
   return true;
 }
 
+// The mention test can fail only on a text that is not a str, and then fails now,
+// as verify's would, before anything of the RunLog is asked.
+MentionTest mention_test(const Context& ns, const Claim& claim) {
+  if (PyUnicode_CheckExact(claim.text.get())) return MentionTest::deferred(ns, claim);
+  return MentionTest::done(claim_is_mention(ns, claim));
+}
+
 Ref at_once(const Context& ns, PyObject* claims, PyObject* run_log) {
   Ref home = home_dir(ns);
   LiteralNeedles literals(ns, home.get());
@@ -76,7 +84,7 @@ Ref at_once(const Context& ns, PyObject* claims, PyObject* run_log) {
     const ReadClaim& c = read[i];
     Ref verdict = is_empty(c.literals.get())
                       ? nothing_to_check()
-                      : judge_literals(ns, c.claim, MentionTest::deferred(ns, c.claim),
+                      : judge_literals(ns, c.claim, mention_test(ns, c.claim),
                                        c.literals.get(), index->evidence);
     PyList_SET_ITEM(results.get(), static_cast<Py_ssize_t>(i), verdict.release());
   }
