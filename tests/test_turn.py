@@ -87,6 +87,25 @@ def test_generated_turns_with_anything_anywhere(claims, log):
     assert_same(claims, log)
 
 
+# Long texts are read as two halves at once: a literal across the middle, with
+# a whitespace run and capitals there, is found as in a text read from the start.
+WORD = st.text(st.sampled_from("aZx9_-.\u00e9\u0130"), min_size=2, max_size=8)
+
+
+@GENERATED
+@given(left=WORD, right=WORD, run=st.sampled_from(["", " ", "\t\n ", " " * 40]),
+       more=st.lists(TEXT, max_size=2), filler=st.sampled_from(["filler words ", "f \u0130 "]))
+def test_literals_across_the_middle_of_long_texts(left, right, run, more, filler):
+    before = filler * (1500 // len(filler))
+    core = left + run + right
+    # The middle falls halfway into `left`.
+    after = (filler * 200)[:len(before) + 2 * (len(left) // 2) - len(core)]
+    text = before + core + after
+    claims = [claim("other", "x", f"{left} {right}", f"{left.upper()}{right}", *more)]
+    log = run_log([event(output=text), wrote(text[::-1])], [ran(text, 0)], [text])
+    assert_same(claims, log)
+
+
 # --- which road a turn takes ------------------------------------------------------
 
 def home_lookups(monkeypatch, call):

@@ -1,13 +1,19 @@
-// Aho-Corasick with the failure links folded into a full transition table over
-// the byte classes that the needles use: one table read per byte of text.
+// Aho-Corasick with the failure links folded into a transition table over the
+// byte classes that the needles use: one table read per byte of text. The trie
+// and its failure links are made at once; each state's row of the table when a
+// text first reaches the state.
 #include "matching/needle_scan.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace pm {
 namespace {
 
 constexpr uint32_t kReports = 1u << 31;
+constexpr uint32_t kUnbuilt = 1u << 30;
+constexpr uint32_t kFlags = kReports | kUnbuilt;
 constexpr uint32_t kNone = UINT32_MAX;
 // Transition entries of one part at most (64 MB); more needles make more parts.
 constexpr size_t kTableBudget = size_t{1} << 24;
@@ -49,6 +55,25 @@ std::vector<std::vector<uint32_t>> shares(const std::vector<std::string>& needle
   return out;
 }
 
+// Texts shorter than this are read by one reader.
+constexpr size_t kTwoReaders = 1024;
+
+// ASCII whitespace, as str.isspace has it.
+constexpr std::array<bool, 256> make_whitespace() {
+  std::array<bool, 256> w{};
+  for (int c : {0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0x1F, 0x20}) w[c] = true;
+  return w;
+}
+constexpr std::array<bool, 256> kWhitespace = make_whitespace();
+
+// ASCII capitals read as small letters, and ASCII whitespace as a space.
+void fold_case_and_spaces(uint16_t* byte_class) {
+  for (int c = 'A'; c <= 'Z'; ++c) byte_class[c] = byte_class[c + 32];
+  for (int c = 0; c < 256; ++c) {
+    if (kWhitespace[c]) byte_class[c] = byte_class[static_cast<unsigned char>(' ')];
+  }
+}
+
 }  // namespace
 
 NeedleScan::NeedleScan(const std::vector<std::string>& needles)
@@ -57,6 +82,46 @@ NeedleScan::NeedleScan(const std::vector<std::string>& needles)
   for (const std::vector<uint32_t>& share : shares(needles, sorted_ids(needles))) {
     parts_.push_back(build(needles, share));
   }
+}
+
+uint32_t NeedleScan::Part::child(uint32_t s, uint32_t c) const {
+  // The root's row, made first, holds its children directly.
+  if (s == 0) return table[c] ? (table[c] & ~kFlags) / classes : kNone;
+  for (uint32_t t = first_child[s]; t != kNone; t = next_sibling[t]) {
+    if (via[t] == c) return t;
+  }
+  return kNone;
+}
+
+uint32_t NeedleScan::Part::entry_for(uint32_t t) const {
+  uint32_t flags = (needle[t] >= 0 || next[t] != kNone ? kReports : 0) |
+                   (built[t] ? 0 : kUnbuilt);
+  return t * classes | flags;
+}
+
+// The row of `s`: its trie children, and for every other class the row of its
+// failure target, which is shallower and so made first.
+void NeedleScan::Part::build_row(uint32_t s) {
+  uint32_t* row = &table[static_cast<size_t>(s) * classes];
+  if (s == 0) {
+    for (uint32_t c = 0; c < classes; ++c) row[c] = 0;
+  } else {
+    if (!built[fail[s]]) build_row(fail[s]);
+    std::memcpy(row, &table[static_cast<size_t>(fail[s]) * classes], classes * sizeof *row);
+  }
+  built[s] = 1;
+  for (uint32_t t = first_child[s]; t != kNone; t = next_sibling[t]) row[via[t]] = entry_for(t);
+  // A normal form never holds two spaces in a row: the second one of a text's
+  // whitespace run leaves the state as it is (and reports nothing new). A needle
+  // with two spaces in a row then never matches, as it never could.
+  if (s != 0 && space && via[s] == space) row[space] = s * classes;
+}
+
+uint32_t NeedleScan::Part::follow_unbuilt(size_t at) {
+  uint32_t t = (table[at] & ~kFlags) / classes;
+  if (!built[t]) build_row(t);
+  table[at] &= ~kUnbuilt;
+  return t;
 }
 
 NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
@@ -75,50 +140,58 @@ NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
     previous = &n;
   }
   const uint32_t k = ++p.classes;
-  // The trie, with kNone where it has no edge.
-  std::vector<uint32_t> goto_(states * k, kNone);
+  fold_case_and_spaces(p.byte_class);
+  p.space = p.byte_class[static_cast<unsigned char>(' ')];
+  p.first_child.assign(states, kNone);
+  p.next_sibling.assign(states, kNone);
+  p.via.assign(states, 0);
+  p.depth.assign(states, 0);
   p.needle.assign(states, -1);
+  // In byte order, a needle shares with the trie exactly its common prefix with
+  // the needle before it: the rest of it is new states, the last child of each
+  // state on the way.
+  std::vector<uint32_t> path = {0};  // the states of the previous needle, from the root
+  std::vector<uint32_t> last_child(states, kNone);
   uint32_t made = 1;
+  previous = nullptr;
   for (uint32_t id : ids) {
-    uint32_t s = 0;
-    for (unsigned char b : needles[id]) {
-      uint32_t& edge = goto_[s * k + p.byte_class[b]];
-      if (edge == kNone) edge = made++;
-      s = edge;
+    const std::string& n = needles[id];
+    size_t shared = previous ? common_prefix(*previous, n) : 0;
+    path.resize(shared + 1);
+    for (size_t i = shared; i < n.size(); ++i) {
+      uint32_t parent = path.back(), t = made++;
+      p.via[t] = p.byte_class[static_cast<unsigned char>(n[i])];
+      p.depth[t] = static_cast<uint32_t>(i + 1);
+      (last_child[parent] == kNone ? p.first_child[parent] : p.next_sibling[last_child[parent]]) = t;
+      last_child[parent] = t;
+      path.push_back(t);
     }
-    p.needle[s] = static_cast<int32_t>(id);
+    p.needle[path.back()] = static_cast<int32_t>(id);
+    previous = &n;
   }
-  // Breadth first, so that a state's failure target is complete before the state.
-  std::vector<uint32_t> fail(states, 0), order;
+  // Left unset: a row is written whole before it is read.
+  p.table.reset(new uint32_t[states * k]);
+  p.built.assign(states, 0);
+  p.fail.assign(states, 0);
   p.next.assign(states, kNone);
+  p.build_row(0);
+  // Failure links breadth first, so that a state's failure target is known
+  // before the state's children need it.
+  std::vector<uint32_t> order;
   order.reserve(states);
-  for (uint32_t c = 0; c < k; ++c) {
-    uint32_t& t = goto_[c];
-    if (t == kNone) {
-      t = 0;
-    } else {
-      order.push_back(t);
-    }
-  }
+  for (uint32_t t = p.first_child[0]; t != kNone; t = p.next_sibling[t]) order.push_back(t);
   for (size_t i = 0; i < order.size(); ++i) {
     uint32_t s = order[i];
-    for (uint32_t c = 0; c < k; ++c) {
-      uint32_t& t = goto_[s * k + c];
-      uint32_t via_fail = goto_[fail[s] * k + c];
-      if (t == kNone) {
-        t = via_fail;
-        continue;
+    for (uint32_t t = p.first_child[s]; t != kNone; t = p.next_sibling[t]) {
+      uint32_t f = p.fail[s], to = p.child(f, p.via[t]);
+      while (to == kNone && f != 0) {
+        f = p.fail[f];
+        to = p.child(f, p.via[t]);
       }
-      fail[t] = via_fail;
-      p.next[t] = p.needle[via_fail] >= 0 ? via_fail : p.next[via_fail];
+      p.fail[t] = to == kNone ? 0 : to;
+      p.next[t] = p.needle[p.fail[t]] >= 0 ? p.fail[t] : p.next[p.fail[t]];
       order.push_back(t);
     }
-  }
-  p.delta.resize(goto_.size());
-  for (size_t i = 0; i < goto_.size(); ++i) {
-    uint32_t t = goto_[i];
-    bool reports = p.needle[t] >= 0 || p.next[t] != kNone;
-    p.delta[i] = t * k | (reports ? kReports : 0);
   }
   return p;
 }
@@ -133,23 +206,52 @@ void NeedleScan::report(const Part& part, uint32_t state, std::vector<uint32_t>&
   }
 }
 
+inline void NeedleScan::step(Part& part, uint32_t& s, unsigned char byte,
+                             std::vector<uint32_t>& found) {
+  size_t at = s + part.byte_class[byte];
+  uint32_t v = part.table[at];
+  s = v & ~kFlags;
+  if (v & kFlags) {
+    if (v & kUnbuilt) part.follow_unbuilt(at);
+    if (v & kReports) report(part, s / part.classes, found);
+  }
+}
+
+// A long text is read as two halves at once: each step waits on the table read
+// of the step before, and two independent readers keep the processor busy. The
+// second half is read from the root, and finds every occurrence that starts in
+// it; the first reader goes on past the middle until no occurrence that started
+// before the middle can be under way, that is until its state stands for no more
+// of the text than it has read since the middle. The text read there is counted
+// as its normal form has it: a whitespace byte after another one is no character.
+void NeedleScan::scan_part(Part& part, const unsigned char* bytes, size_t n,
+                           std::vector<uint32_t>& found) {
+  uint32_t a = 0;
+  if (n < kTwoReaders) {
+    for (size_t i = 0; i < n; ++i) step(part, a, bytes[i], found);
+    return;
+  }
+  const size_t mid = n / 2;
+  uint32_t b = 0;
+  for (size_t i = 0; i < mid; ++i) {
+    step(part, a, bytes[i], found);
+    step(part, b, bytes[mid + i], found);
+  }
+  if (n % 2) step(part, b, bytes[n - 1], found);
+  size_t since_mid = 0;
+  for (size_t i = mid; i < n && part.depth[a / part.classes] > since_mid; ++i) {
+    step(part, a, bytes[i], found);
+    since_mid += !(kWhitespace[bytes[i]] && kWhitespace[bytes[i - 1]]);
+  }
+}
+
 void NeedleScan::scan(std::string_view text, std::vector<uint32_t>& found) {
   if (++serial_ == 0) {
     std::fill(last_text_.begin(), last_text_.end(), 0);
     serial_ = 1;
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  for (const Part& part : parts_) {
-    const uint32_t* delta = part.delta.data();
-    const uint16_t* byte_class = part.byte_class;
-    const uint32_t k = part.classes;
-    uint32_t s = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-      uint32_t v = delta[s + byte_class[bytes[i]]];
-      s = v & ~kReports;
-      if (v & kReports) report(part, s / k, found);
-    }
-  }
+  for (Part& part : parts_) scan_part(part, bytes, text.size(), found);
 }
 
 }  // namespace pm

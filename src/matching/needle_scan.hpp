@@ -1,8 +1,14 @@
 // Many needles looked for in one pass over a text: an Aho-Corasick automaton over
 // bytes, so that reading a text costs the same whatever the number of needles.
+//
+// The needles are normal forms, and the automaton reads a normal form as it reads
+// the text it comes from, where that differs only by letter case and runs of
+// whitespace (see ascii_unfolded_form): an ASCII capital reads as its small
+// letter, any ASCII whitespace as a space, and a space after a space as nothing.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +17,8 @@ namespace pm {
 
 class NeedleScan {
  public:
-  // `needles`: UTF-8, none empty, no two alike; a needle's id is its index.
+  // `needles`: UTF-8 without ASCII capitals or whitespace other than single spaces,
+  // none empty, no two alike; a needle's id is its index.
   explicit NeedleScan(const std::vector<std::string>& needles);
 
   // Appends to `found` the id of every needle that occurs in `text`, each once.
@@ -23,15 +30,33 @@ class NeedleScan {
   struct Part {
     uint16_t byte_class[256];
     uint32_t classes = 0;
-    // delta[s + c], for a state's offset s (its number times `classes`) and a byte
-    // class c: the next state's offset, with kReports set when that state ends
-    // some needle.
-    std::vector<uint32_t> delta;
+    uint32_t space = 0;  // the class of the space, 0 when no needle holds one
+    // The trie: per state, its first child and next sibling, and the class that
+    // leads into it.
+    std::vector<uint32_t> first_child, next_sibling;
+    std::vector<uint16_t> via;
+    std::vector<uint32_t> depth;  // per state: the length of the prefix it stands for
+    std::vector<uint32_t> fail;
     std::vector<int32_t> needle;  // per state: the needle ending there, or -1
     std::vector<uint32_t> next;   // per state: the next state down its suffix chain that ends one
+    // table[s + c], for a state's offset s (its number times `classes`) and a byte
+    // class c: the next state's offset, with kReports set when that state ends
+    // some needle and kUnbuilt while its own row is not made yet. Rows are made
+    // when first reached: a text visits few of the deep states.
+    std::unique_ptr<uint32_t[]> table;
+    std::vector<char> built;
+
+    uint32_t child(uint32_t s, uint32_t c) const;
+    uint32_t entry_for(uint32_t t) const;
+    void build_row(uint32_t s);
+    // The target of the entry at `at`, its row made and the entry updated.
+    uint32_t follow_unbuilt(size_t at);
   };
 
   static Part build(const std::vector<std::string>& needles, const std::vector<uint32_t>& ids);
+  void scan_part(Part& part, const unsigned char* bytes, size_t n, std::vector<uint32_t>& found);
+  // Reads one byte: `s` is the offset of the state, as the table holds it.
+  void step(Part& part, uint32_t& s, unsigned char byte, std::vector<uint32_t>& found);
   void report(const Part& part, uint32_t state, std::vector<uint32_t>& found);
 
   std::vector<Part> parts_;

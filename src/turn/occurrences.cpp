@@ -43,6 +43,16 @@ class WordCount {
   std::vector<uint32_t> needed_, count_, text_;
 };
 
+// Most texts are read as they are; the others through their normal form.
+void scan_normal_form(NeedleScan& scan, PyObject* text, PyObject* home,
+                      std::vector<uint32_t>& found) {
+  if (std::optional<std::string_view> unfolded = ascii_unfolded_form(text)) {
+    scan.scan(*unfolded, found);
+  } else {
+    scan.scan(native_norm(text, home).view(), found);
+  }
+}
+
 }  // namespace
 
 Occurrences::Occurrences(const LiteralNeedles& literals, const LogTexts& log, PyObject* home)
@@ -62,7 +72,7 @@ void Occurrences::scan_texts(const LiteralNeedles& literals, const LogTexts& log
   for (uint32_t t = 0; t < texts.size(); ++t) {
     const LogText& text = texts[t];
     found.clear();
-    scan.scan(native_norm(text.text, home).view(), found);
+    scan_normal_form(scan, text.text, home, found);
     uint8_t word_places = text.places & kWordPlaces;
     for (uint32_t id : found) {
       NeedleHits& h = hits_[id];
@@ -80,7 +90,7 @@ void Occurrences::scan_written(const LiteralNeedles& literals, const LogTexts& l
   PyObject* written = log.written();
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(written); ++i) {
     found.clear();
-    scan.scan(native_norm(PyList_GET_ITEM(written, i), home).view(), found);
+    scan_normal_form(scan, PyList_GET_ITEM(written, i), home, found);
     for (uint32_t id : found) written_[id] = 1;
   }
 }
