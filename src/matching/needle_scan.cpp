@@ -86,7 +86,7 @@ NeedleScan::NeedleScan(const std::vector<std::string>& needles)
 
 uint32_t NeedleScan::Part::child(uint32_t s, uint32_t c) const {
   // The root's row, made first, holds its children directly.
-  if (s == 0) return table[c] ? (table[c] & ~kFlags) / classes : kNone;
+  if (s == 0) return table[c] ? (table[c] & ~kFlags) / row_bytes() : kNone;
   for (uint32_t t = first_child[s]; t != kNone; t = next_sibling[t]) {
     if (via[t] == c) return t;
   }
@@ -96,7 +96,7 @@ uint32_t NeedleScan::Part::child(uint32_t s, uint32_t c) const {
 uint32_t NeedleScan::Part::entry_for(uint32_t t) const {
   uint32_t flags = (needle[t] >= 0 || next[t] != kNone ? kReports : 0) |
                    (built[t] ? 0 : kUnbuilt);
-  return t * classes | flags;
+  return t * row_bytes() | flags;
 }
 
 // The row of `s`: its trie children, and for every other class the row of its
@@ -114,14 +114,14 @@ void NeedleScan::Part::build_row(uint32_t s) {
   // A normal form never holds two spaces in a row: the second one of a text's
   // whitespace run leaves the state as it is (and reports nothing new). A needle
   // with two spaces in a row then never matches, as it never could.
-  if (s != 0 && space && via[s] == space) row[space] = s * classes;
+  if (s != 0 && space && via[s] == space) row[space] = s * row_bytes();
 }
 
-uint32_t NeedleScan::Part::follow_unbuilt(size_t at) {
-  uint32_t t = (table[at] & ~kFlags) / classes;
+void NeedleScan::Part::follow_unbuilt(uint32_t at) {
+  uint32_t& entry = table[at / sizeof(uint32_t)];
+  uint32_t t = (entry & ~kFlags) / row_bytes();
   if (!built[t]) build_row(t);
-  table[at] &= ~kUnbuilt;
-  return t;
+  entry &= ~kUnbuilt;
 }
 
 NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
@@ -141,6 +141,7 @@ NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
   }
   const uint32_t k = ++p.classes;
   fold_case_and_spaces(p.byte_class);
+  for (int b = 0; b < 256; ++b) p.class_offset[b] = p.byte_class[b] * sizeof(uint32_t);
   p.space = p.byte_class[static_cast<unsigned char>(' ')];
   p.first_child.assign(states, kNone);
   p.next_sibling.assign(states, kNone);
@@ -206,14 +207,15 @@ void NeedleScan::report(const Part& part, uint32_t state, std::vector<uint32_t>&
   }
 }
 
-inline void NeedleScan::step(Part& part, uint32_t& s, unsigned char byte,
+inline void NeedleScan::step(Part& part, const char* table, uint32_t& s, unsigned char byte,
                              std::vector<uint32_t>& found) {
-  size_t at = s + part.byte_class[byte];
-  uint32_t v = part.table[at];
+  uint32_t at = s + part.class_offset[byte];
+  uint32_t v;
+  std::memcpy(&v, table + at, sizeof v);
   s = v & ~kFlags;
   if (v & kFlags) {
     if (v & kUnbuilt) part.follow_unbuilt(at);
-    if (v & kReports) report(part, s / part.classes, found);
+    if (v & kReports) report(part, s / part.row_bytes(), found);
   }
 }
 
@@ -226,21 +228,22 @@ inline void NeedleScan::step(Part& part, uint32_t& s, unsigned char byte,
 // as its normal form has it: a whitespace byte after another one is no character.
 void NeedleScan::scan_part(Part& part, const unsigned char* bytes, size_t n,
                            std::vector<uint32_t>& found) {
+  const char* table = reinterpret_cast<const char*>(part.table.get());
   uint32_t a = 0;
   if (n < kTwoReaders) {
-    for (size_t i = 0; i < n; ++i) step(part, a, bytes[i], found);
+    for (size_t i = 0; i < n; ++i) step(part, table, a, bytes[i], found);
     return;
   }
   const size_t mid = n / 2;
   uint32_t b = 0;
   for (size_t i = 0; i < mid; ++i) {
-    step(part, a, bytes[i], found);
-    step(part, b, bytes[mid + i], found);
+    step(part, table, a, bytes[i], found);
+    step(part, table, b, bytes[mid + i], found);
   }
-  if (n % 2) step(part, b, bytes[n - 1], found);
+  if (n % 2) step(part, table, b, bytes[n - 1], found);
   size_t since_mid = 0;
-  for (size_t i = mid; i < n && part.depth[a / part.classes] > since_mid; ++i) {
-    step(part, a, bytes[i], found);
+  for (size_t i = mid; i < n && part.depth[a / part.row_bytes()] > since_mid; ++i) {
+    step(part, table, a, bytes[i], found);
     since_mid += !(kWhitespace[bytes[i]] && kWhitespace[bytes[i - 1]]);
   }
 }

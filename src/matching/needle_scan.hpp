@@ -29,6 +29,7 @@ class NeedleScan {
   // a memory budget; there is more than one only for very many needles.
   struct Part {
     uint16_t byte_class[256];
+    uint32_t class_offset[256];  // byte_class, in bytes of a row
     uint32_t classes = 0;
     uint32_t space = 0;  // the class of the space, 0 when no needle holds one
     // The trie: per state, its first child and next sibling, and the class that
@@ -39,24 +40,27 @@ class NeedleScan {
     std::vector<uint32_t> fail;
     std::vector<int32_t> needle;  // per state: the needle ending there, or -1
     std::vector<uint32_t> next;   // per state: the next state down its suffix chain that ends one
-    // table[s + c], for a state's offset s (its number times `classes`) and a byte
-    // class c: the next state's offset, with kReports set when that state ends
-    // some needle and kUnbuilt while its own row is not made yet. Rows are made
-    // when first reached: a text visits few of the deep states.
+    // Rows of `classes` entries, one per state. The entry of a state's row for a
+    // byte class: the byte offset of the next state's row, with kReports set when
+    // that state ends some needle and kUnbuilt while its own row is not made yet.
+    // Rows are made when first reached: a text visits few of the deep states.
     std::unique_ptr<uint32_t[]> table;
     std::vector<char> built;
 
+    uint32_t row_bytes() const { return classes * sizeof(uint32_t); }
     uint32_t child(uint32_t s, uint32_t c) const;
     uint32_t entry_for(uint32_t t) const;
     void build_row(uint32_t s);
-    // The target of the entry at `at`, its row made and the entry updated.
-    uint32_t follow_unbuilt(size_t at);
+    // Makes the row of the target of the entry at byte offset `at`, and clears
+    // the entry's kUnbuilt.
+    void follow_unbuilt(uint32_t at);
   };
 
   static Part build(const std::vector<std::string>& needles, const std::vector<uint32_t>& ids);
   void scan_part(Part& part, const unsigned char* bytes, size_t n, std::vector<uint32_t>& found);
-  // Reads one byte: `s` is the offset of the state, as the table holds it.
-  void step(Part& part, uint32_t& s, unsigned char byte, std::vector<uint32_t>& found);
+  // Reads one byte: `s` is the byte offset of the state's row.
+  void step(Part& part, const char* table, uint32_t& s, unsigned char byte,
+            std::vector<uint32_t>& found);
   void report(const Part& part, uint32_t state, std::vector<uint32_t>& found);
 
   std::vector<Part> parts_;
