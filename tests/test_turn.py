@@ -106,6 +106,14 @@ def test_literals_across_the_middle_of_long_texts(left, right, run, more, filler
     assert_same(claims, log)
 
 
+def test_needles_beyond_one_automaton():
+    # Over 64K states of needles make more than one automaton, each read in turn.
+    targets = [f"{i:05d}-{'abcdefghij'[i % 10] * 30}" for i in range(3000)]
+    claims = [claim("other", "x", t) for t in targets]
+    log = run_log([event(output=" ".join(targets[::7])), wrote(targets[-1])])
+    assert_same(claims, log)
+
+
 # --- which road a turn takes ------------------------------------------------------
 
 def home_lookups(monkeypatch, call):
