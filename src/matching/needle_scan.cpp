@@ -85,8 +85,7 @@ NeedleScan::NeedleScan(const std::vector<std::string>& needles)
 }
 
 uint32_t NeedleScan::Part::child(uint32_t s, uint32_t c) const {
-  // The root's row, made first, holds its children directly.
-  if (s == 0) return table[c] ? (table[c] & ~kFlags) / row_bytes() : kNone;
+  if (s == 0) return root_child[c];
   for (uint32_t t = first_child[s]; t != kNone; t = next_sibling[t]) {
     if (via[t] == c) return t;
   }
@@ -94,34 +93,37 @@ uint32_t NeedleScan::Part::child(uint32_t s, uint32_t c) const {
 }
 
 uint32_t NeedleScan::Part::entry_for(uint32_t t) const {
-  uint32_t flags = (needle[t] >= 0 || next[t] != kNone ? kReports : 0) |
-                   (built[t] ? 0 : kUnbuilt);
-  return t * row_bytes() | flags;
+  uint32_t reports = needle[t] >= 0 || next[t] != kNone ? kReports : 0;
+  return (row_of[t] == kNone ? t | kUnbuilt : row_of[t]) | reports;
 }
 
 // The row of `s`: its trie children, and for every other class the row of its
-// failure target, which is shallower and so made first.
-void NeedleScan::Part::build_row(uint32_t s) {
-  uint32_t* row = &table[static_cast<size_t>(s) * classes];
+// failure target, which is shallower and so made first. Returns its offset.
+uint32_t NeedleScan::Part::build_row(uint32_t s) {
+  if (s != 0 && row_of[fail[s]] == kNone) build_row(fail[s]);
+  const uint32_t offset = static_cast<uint32_t>(state_of_row.size()) * row_bytes();
+  uint32_t* row = &table[offset / sizeof(uint32_t)];
+  row_of[s] = offset;
+  state_of_row.push_back(s);
   if (s == 0) {
     for (uint32_t c = 0; c < classes; ++c) row[c] = 0;
   } else {
-    if (!built[fail[s]]) build_row(fail[s]);
-    std::memcpy(row, &table[static_cast<size_t>(fail[s]) * classes], classes * sizeof *row);
+    std::memcpy(row, &table[row_of[fail[s]] / sizeof(uint32_t)], row_bytes());
   }
-  built[s] = 1;
   for (uint32_t t = first_child[s]; t != kNone; t = next_sibling[t]) row[via[t]] = entry_for(t);
   // A normal form never holds two spaces in a row: the second one of a text's
   // whitespace run leaves the state as it is (and reports nothing new). A needle
   // with two spaces in a row then never matches, as it never could.
-  if (s != 0 && space && via[s] == space) row[space] = s * row_bytes();
+  if (s != 0 && space && via[s] == space) row[space] = offset;
+  return offset;
 }
 
-void NeedleScan::Part::follow_unbuilt(uint32_t at) {
+uint32_t NeedleScan::Part::follow_unbuilt(uint32_t at) {
   uint32_t& entry = table[at / sizeof(uint32_t)];
-  uint32_t t = (entry & ~kFlags) / row_bytes();
-  if (!built[t]) build_row(t);
-  entry &= ~kUnbuilt;
+  uint32_t t = entry & ~kFlags;
+  uint32_t offset = row_of[t] == kNone ? build_row(t) : row_of[t];
+  entry = offset | (entry & kReports);
+  return offset;
 }
 
 NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
@@ -170,12 +172,10 @@ NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
     p.needle[path.back()] = static_cast<int32_t>(id);
     previous = &n;
   }
-  // Left unset: a row is written whole before it is read.
-  p.table.reset(new uint32_t[states * k]);
-  p.built.assign(states, 0);
+  p.root_child.assign(k, kNone);
+  for (uint32_t t = p.first_child[0]; t != kNone; t = p.next_sibling[t]) p.root_child[p.via[t]] = t;
   p.fail.assign(states, 0);
   p.next.assign(states, kNone);
-  p.build_row(0);
   // Failure links breadth first, so that a state's failure target is known
   // before the state's children need it.
   std::vector<uint32_t> order;
@@ -194,6 +194,11 @@ NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
       order.push_back(t);
     }
   }
+  // Left unset: a row is written whole before it is read.
+  p.table.reset(new uint32_t[states * k]);
+  p.row_of.assign(states, kNone);
+  p.state_of_row.reserve(states);
+  p.build_row(0);
   return p;
 }
 
@@ -214,8 +219,8 @@ inline void NeedleScan::step(Part& part, const char* table, uint32_t& s, unsigne
   std::memcpy(&v, table + at, sizeof v);
   s = v & ~kFlags;
   if (v & kFlags) {
-    if (v & kUnbuilt) part.follow_unbuilt(at);
-    if (v & kReports) report(part, s / part.row_bytes(), found);
+    if (v & kUnbuilt) s = part.follow_unbuilt(at);
+    if (v & kReports) report(part, part.state_at(s), found);
   }
 }
 
@@ -242,7 +247,7 @@ void NeedleScan::scan_part(Part& part, const unsigned char* bytes, size_t n,
   }
   if (n % 2) step(part, table, b, bytes[n - 1], found);
   size_t since_mid = 0;
-  for (size_t i = mid; i < n && part.depth[a / part.row_bytes()] > since_mid; ++i) {
+  for (size_t i = mid; i < n && part.depth[part.state_at(a)] > since_mid; ++i) {
     step(part, table, a, bytes[i], found);
     since_mid += !(kWhitespace[bytes[i]] && kWhitespace[bytes[i - 1]]);
   }

@@ -40,20 +40,24 @@ class NeedleScan {
     std::vector<uint32_t> fail;
     std::vector<int32_t> needle;  // per state: the needle ending there, or -1
     std::vector<uint32_t> next;   // per state: the next state down its suffix chain that ends one
-    // Rows of `classes` entries, one per state. The entry of a state's row for a
-    // byte class: the byte offset of the next state's row, with kReports set when
-    // that state ends some needle and kUnbuilt while its own row is not made yet.
-    // Rows are made when first reached: a text visits few of the deep states.
+    std::vector<uint32_t> root_child;  // per class: the root's child, or kNone
+    // Rows of `classes` entries, one per state, made when a text first reaches the
+    // state (a text visits few of the deep states) and laid out in that order, so
+    // that the rows read most sit together. The entry of a row for a byte class is
+    // the next state: the byte offset of its row, or with kUnbuilt set, its number
+    // while it has none; kReports is set when that state ends some needle.
     std::unique_ptr<uint32_t[]> table;
-    std::vector<char> built;
+    std::vector<uint32_t> row_of;        // per state: its row's byte offset, or kNone
+    std::vector<uint32_t> state_of_row;  // per row, in the order they were made
 
     uint32_t row_bytes() const { return classes * sizeof(uint32_t); }
+    uint32_t state_at(uint32_t row_offset) const { return state_of_row[row_offset / row_bytes()]; }
     uint32_t child(uint32_t s, uint32_t c) const;
     uint32_t entry_for(uint32_t t) const;
-    void build_row(uint32_t s);
-    // Makes the row of the target of the entry at byte offset `at`, and clears
-    // the entry's kUnbuilt.
-    void follow_unbuilt(uint32_t at);
+    uint32_t build_row(uint32_t s);
+    // The row offset of the target of the entry at byte offset `at`, its row made
+    // if need be; the entry then holds that offset.
+    uint32_t follow_unbuilt(uint32_t at);
   };
 
   static Part build(const std::vector<std::string>& needles, const std::vector<uint32_t>& ids);
