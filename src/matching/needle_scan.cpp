@@ -101,15 +101,16 @@ uint32_t NeedleScan::Part::entry_for(uint32_t t) const {
 // failure target, which is shallower and so made first. Returns its offset.
 uint32_t NeedleScan::Part::build_row(uint32_t s) {
   if (s != 0 && row_of[fail[s]] == kNone) build_row(fail[s]);
-  const uint32_t offset = static_cast<uint32_t>(state_of_row.size()) * row_bytes();
-  uint32_t* row = &table[offset / sizeof(uint32_t)];
+  const uint32_t offset = rows++ * row_bytes();
+  uint32_t* row = row_at(offset);
   row_of[s] = offset;
-  state_of_row.push_back(s);
   if (s == 0) {
     for (uint32_t c = 0; c < classes; ++c) row[c] = 0;
   } else {
-    std::memcpy(row, &table[row_of[fail[s]] / sizeof(uint32_t)], row_bytes());
+    std::memcpy(row, row_at(row_of[fail[s]]), classes * sizeof *row);
   }
+  row[classes] = s;
+  row[classes + 1] = 0;
   for (uint32_t t = first_child[s]; t != kNone; t = next_sibling[t]) row[via[t]] = entry_for(t);
   // A normal form never holds two spaces in a row: the second one of a text's
   // whitespace run leaves the state as it is (and reports nothing new). A needle
@@ -119,7 +120,7 @@ uint32_t NeedleScan::Part::build_row(uint32_t s) {
 }
 
 uint32_t NeedleScan::Part::follow_unbuilt(uint32_t at) {
-  uint32_t& entry = table[at / sizeof(uint32_t)];
+  uint32_t& entry = *row_at(at);
   uint32_t t = entry & ~kFlags;
   uint32_t offset = row_of[t] == kNone ? build_row(t) : row_of[t];
   entry = offset | (entry & kReports);
@@ -195,9 +196,8 @@ NeedleScan::Part NeedleScan::build(const std::vector<std::string>& needles,
     }
   }
   // Left unset: a row is written whole before it is read.
-  p.table.reset(new uint32_t[states * k]);
+  p.table.reset(new uint32_t[states * (k + 2)]);
   p.row_of.assign(states, kNone);
-  p.state_of_row.reserve(states);
   p.build_row(0);
   return p;
 }
@@ -220,7 +220,12 @@ inline void NeedleScan::step(Part& part, const char* table, uint32_t& s, unsigne
   s = v & ~kFlags;
   if (v & kFlags) {
     if (v & kUnbuilt) s = part.follow_unbuilt(at);
-    if (v & kReports) report(part, part.state_at(s), found);
+    // Once a state's needles are reported, the text's later visits to it are free.
+    uint32_t* row = part.row_at(s);
+    if ((v & kReports) && row[part.classes + 1] != serial_) {
+      row[part.classes + 1] = serial_;
+      report(part, row[part.classes], found);
+    }
   }
 }
 
@@ -247,7 +252,7 @@ void NeedleScan::scan_part(Part& part, const unsigned char* bytes, size_t n,
   }
   if (n % 2) step(part, table, b, bytes[n - 1], found);
   size_t since_mid = 0;
-  for (size_t i = mid; i < n && part.depth[part.state_at(a)] > since_mid; ++i) {
+  for (size_t i = mid; i < n && part.depth[part.row_at(a)[part.classes]] > since_mid; ++i) {
     step(part, table, a, bytes[i], found);
     since_mid += !(kWhitespace[bytes[i]] && kWhitespace[bytes[i - 1]]);
   }
@@ -256,6 +261,9 @@ void NeedleScan::scan_part(Part& part, const unsigned char* bytes, size_t n,
 void NeedleScan::scan(std::string_view text, std::vector<uint32_t>& found) {
   if (++serial_ == 0) {
     std::fill(last_text_.begin(), last_text_.end(), 0);
+    for (Part& part : parts_) {
+      for (uint32_t r = 0; r < part.rows; ++r) part.row_at(r * part.row_bytes())[part.classes + 1] = 0;
+    }
     serial_ = 1;
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());

@@ -41,17 +41,19 @@ class NeedleScan {
     std::vector<int32_t> needle;  // per state: the needle ending there, or -1
     std::vector<uint32_t> next;   // per state: the next state down its suffix chain that ends one
     std::vector<uint32_t> root_child;  // per class: the root's child, or kNone
-    // Rows of `classes` entries, one per state, made when a text first reaches the
-    // state (a text visits few of the deep states) and laid out in that order, so
-    // that the rows read most sit together. The entry of a row for a byte class is
-    // the next state: the byte offset of its row, or with kUnbuilt set, its number
-    // while it has none; kReports is set when that state ends some needle.
+    // One row per state, made when a text first reaches the state (a text visits
+    // few of the deep states) and laid out in that order, so that the rows read
+    // most sit together. A row's entry for a byte class is the next state: the
+    // byte offset of its row, or with kUnbuilt set, its number while it has none;
+    // kReports is set when that state ends some needle. After the `classes`
+    // entries, the row holds its state's number and the serial of the last text
+    // in which that state's needles were reported.
     std::unique_ptr<uint32_t[]> table;
-    std::vector<uint32_t> row_of;        // per state: its row's byte offset, or kNone
-    std::vector<uint32_t> state_of_row;  // per row, in the order they were made
+    std::vector<uint32_t> row_of;  // per state: its row's byte offset, or kNone
+    uint32_t rows = 0;
 
-    uint32_t row_bytes() const { return classes * sizeof(uint32_t); }
-    uint32_t state_at(uint32_t row_offset) const { return state_of_row[row_offset / row_bytes()]; }
+    uint32_t row_bytes() const { return (classes + 2) * sizeof(uint32_t); }
+    uint32_t* row_at(uint32_t offset) { return &table[offset / sizeof(uint32_t)]; }
     uint32_t child(uint32_t s, uint32_t c) const;
     uint32_t entry_for(uint32_t t) const;
     uint32_t build_row(uint32_t s);
