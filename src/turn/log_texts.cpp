@@ -16,10 +16,11 @@ bool worth_searching(PyObject* entry) {
   return PyUnicode_GET_LENGTH(entry) > 0;
 }
 
+// A copy of run_log[key], an exact list.
 Ref exact_list(PyObject* run_log, const StaticStr& key) {
   Ref list = item(run_log, key);
   if (!PyList_CheckExact(list.get())) throw Unindexable{};
-  return list;
+  return require(PyList_GetSlice(list.get(), 0, PyList_GET_SIZE(list.get())));
 }
 
 }  // namespace
@@ -59,7 +60,7 @@ void LogTexts::add_commands() {
 
 void LogTexts::add(PyObject* text, uint8_t place, int64_t command) {
   auto [it, added] = index_.emplace(text, static_cast<uint32_t>(texts_.size()));
-  if (added) texts_.push_back(LogText{text, 0, {}});
+  if (added) texts_.push_back(LogText{Ref::borrow(text), 0, {}});
   LogText& t = texts_[it->second];
   t.places |= place;
   if (command >= 0) t.commands.push_back(static_cast<uint32_t>(command));

@@ -19,7 +19,7 @@ enum Place : uint8_t {
 };
 
 struct LogText {
-  PyObject* text;  // a non-empty exact str, held by the RunLog or the pools
+  Ref text;  // a non-empty exact str
   uint8_t places = 0;
   std::vector<uint32_t> commands;  // the records whose "command" it is
 };
@@ -32,7 +32,7 @@ class LogTexts {
   LogTexts(const Context& ns, PyObject* run_log);
 
   const std::vector<LogText>& texts() const { return texts_; }
-  // The entries of "written", exact strs.
+  // The entries of "written", exact strs, in a list of our own.
   PyObject* written() const { return written_.get(); }
   // The command record `j`, in log order, and whether its exit was successful.
   PyObject* command(uint32_t j) const { return PyList_GET_ITEM(commands_.get(), j); }
@@ -43,6 +43,8 @@ class LogTexts {
   void add_commands();
   void add(PyObject* text, uint8_t place, int64_t command);
 
+  // Lists of our own: what the turn keeps stays alive whatever a callback (or
+  // another thread, while Python code runs) does to the RunLog.
   Pools pools_;
   Ref written_, commands_;
   std::vector<LogText> texts_;

@@ -72,7 +72,7 @@ void Occurrences::scan_texts(const LiteralNeedles& literals, const LogTexts& log
   for (uint32_t t = 0; t < texts.size(); ++t) {
     const LogText& text = texts[t];
     found.clear();
-    scan_normal_form(scan, text.text, home, found);
+    scan_normal_form(scan, text.text.get(), home, found);
     uint8_t word_places = text.places & kWordPlaces;
     for (uint32_t id : found) {
       NeedleHits& h = hits_[id];
