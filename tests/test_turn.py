@@ -106,6 +106,20 @@ def test_literals_across_the_middle_of_long_texts(left, right, run, more, filler
     assert_same(claims, log)
 
 
+# ASCII texts are read in place of their normal form: the ends that the strips and
+# the final "x" rule set, and the texts that are plain numbers, must come out alike.
+EDGE_TEXTS = ["  'Timeout = 30'  ", "1,000", "1,000x", "now run 10X", "10x\n", "a\t\n\x1c b",
+              "` foo  bar `", "x ~ y", '"1,5"', "3.14x", "'\"`", "  ", "AB=CD  "]
+EDGE_LITERALS = ["timeout=30", "1000", "1,000", "run 10x now", "10x", "a b", "foo bar", "x ~ y",
+                 "1,5", "15", "3.14", "ab=cd", "ab: cd"]
+
+
+@pytest.mark.parametrize("text", EDGE_TEXTS)
+def test_texts_at_the_edges_of_their_normal_form(text):
+    claims = [claim("other", "x", lit) for lit in EDGE_LITERALS]
+    assert_same(claims, run_log([event(output=text), wrote(text)], [ran(text, 0)], [text]))
+
+
 def test_needles_beyond_one_automaton():
     # Over 64K states of needles make more than one automaton, each read in turn.
     targets = [f"{i:05d}-{'abcdefghij'[i % 10] * 30}" for i in range(3000)]
