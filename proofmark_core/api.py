@@ -6,6 +6,7 @@ from collections.abc import Iterable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
+import proofmark_core._turn as turn_engine
 import proofmark_core.verify as engine
 
 if TYPE_CHECKING:
@@ -33,5 +34,11 @@ def check_claim(run_log: RunLog, claim: Claim) -> ClaimResult:
 
 
 def check_turn(run_log: RunLog, claims: Iterable[Claim]) -> list[ClaimResult]:
-    """Judge every claim of a turn against the turn's run log, in order."""
-    return [check_claim(run_log, claim) for claim in claims]
+    """Judge every claim of a turn against the turn's run log, in order.
+
+    The verdicts are ``check_claim``'s, but the log is read once for all the claims.
+    """
+    claims = list(claims)
+    verdicts = turn_engine.check_claims(claims, run_log)
+    return [ClaimResult(verdict, evidence, claim)
+            for (verdict, evidence), claim in zip(verdicts, claims)]

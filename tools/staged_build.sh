@@ -4,6 +4,10 @@
 # as it was. Sets STAGE (prepend it to PYTHONPATH and run Python with -P, so
 # that the checkout's own package is not the one imported).
 # Usage: staged_build BUILD_DIR CXX_FLAGS LINKER_FLAGS
+
+# The extension modules of the package, as CMakeLists.txt names them.
+PROOFMARK_MODULES="verify _turn"
+
 staged_build() {
   local build=$1 cxx_flags=$2 linker_flags=$3
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
@@ -12,20 +16,27 @@ staged_build() {
   cmake --build "$build" >/dev/null
   STAGE=$(mktemp -d)
   trap 'rm -rf "$STAGE"' EXIT
-  mkdir "$STAGE/proofmark_core"
-  # The package as it is (sources, stubs, markers), without any module built for it.
-  find proofmark_core -maxdepth 1 -type f ! -name '*.so' ! -name '*.pyd' \
-    -exec cp {} "$STAGE/proofmark_core/" \;
-  cp "$build"/verify*"$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')" \
-    "$STAGE/proofmark_core/"
+  # The package as it is (sources, subpackages, stubs, markers), without any
+  # module built for it.
+  cp -r proofmark_core "$STAGE/"
+  find "$STAGE/proofmark_core" \( -name '*.so' -o -name '*.pyd' -o -name __pycache__ \) \
+    -prune -exec rm -rf {} +
+  local suffix module
+  suffix=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+  for module in $PROOFMARK_MODULES; do
+    cp "$build/$module$suffix" "$STAGE/proofmark_core/"
+  done
 }
 
-# Fails unless `python -P` imports the staged module.
+# Fails unless `python -P` imports every staged module.
 check_staged_import() {
-  local imported
-  imported=$(PYTHONPATH="$STAGE" "$py" -P -c 'import proofmark_core.verify as m; print(m.__file__)')
-  case $imported in
-    "$STAGE"/*) ;;
-    *) echo "imported $imported instead of the staged build" >&2; return 1 ;;
-  esac
+  local module imported
+  for module in $PROOFMARK_MODULES; do
+    imported=$(PYTHONPATH="$STAGE" "$py" -P -c \
+      "import importlib; print(importlib.import_module('proofmark_core.$module').__file__)")
+    case $imported in
+      "$STAGE"/*) ;;
+      *) echo "imported $imported instead of the staged build" >&2; return 1 ;;
+    esac
+  done
 }

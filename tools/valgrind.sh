@@ -24,12 +24,18 @@ source tools/staged_build.sh
 staged_build "build/valgrind-$tag" "-O1 -g -fno-omit-frame-pointer" ""
 
 # A few minutes' worth: every function and every error path once, the callbacks
-# that change things mid-call, deep nesting, and the leak cases. Start-up runs
+# that change things mid-call, deep nesting, the leak cases, and the turn engine
+# on both its roads. Start-up runs
 # in child interpreters, which are not traced; the generated inputs, the large
 # ones and the full cross of hostile records are for tools/sanitize.sh.
 suite=(tests/test_smoke.py tests/test_binding.py tests/test_verify_chain.py
        tests/test_verify_errors.py tests/test_verify_pools.py tests/test_example.py
        tests/test_hostile_midcall.py tests/test_hostile_large.py tests/test_leaks.py
+       tests/test_turn.py::test_a_plain_turn_is_read_once_for_all_its_claims
+       tests/test_turn.py::test_anything_else_goes_claim_by_claim
+       tests/test_turn.py::test_the_first_claim_that_raises_decides_the_exception
+       tests/test_turn.py::test_needles_beyond_one_automaton
+       tests/test_turn.py::test_no_block_growth
        -m "not large")
 [ $# -eq 0 ] || suite=("$@")
 

@@ -2,6 +2,7 @@
 #include "binding/context.hpp"
 
 #include <cstddef>
+#include <cstring>
 
 namespace pm {
 namespace {
@@ -93,7 +94,7 @@ const MemberDef kMembers[kMemberCount] = {
     {Name::re, StaticStr("sub")},       {Name::re, StaticStr("search")},
     {Name::re, StaticStr("match")},     {Name::re, StaticStr("fullmatch")},
     {Name::re, StaticStr("split")},     {Name::re, StaticStr("I")},
-    {Name::Path, StaticStr("home")},
+    {Name::Path, StaticStr("home")},   {Name::json, StaticStr("dumps")},
 };
 
 // A class method is bound anew at every read: its function identifies it.
@@ -127,6 +128,16 @@ void Context::record_members() {
   }
 }
 
+bool Context::everything_original() const {
+  for (int n = 0; n < kNameCount; ++n) {
+    if (!still_original(static_cast<Name>(n))) return false;
+  }
+  for (int m = 0; m < kMemberCount; ++m) {
+    if (!member_still_original(static_cast<Member>(m))) return false;
+  }
+  return true;
+}
+
 Ref make_context(PyObject* module_dict, PyObject* builtins_module) {
   PyObject* builtins = PyModule_GetDict(builtins_module);
   if (!builtins) throw PyErrorSet{};
@@ -139,6 +150,41 @@ Ref make_context(PyObject* module_dict, PyObject* builtins_module) {
   for (PyObject*& o : c->member_originals) o = nullptr;
   PyObject_GC_Track(c);
   return Ref::steal(reinterpret_cast<PyObject*>(c));
+}
+
+namespace {
+
+const StaticStr kPublishedKey("proofmark_core.verify namespace");
+
+}  // namespace
+
+// The interpreter's dict for extension modules, or nullptr (and no error) when it has none.
+PyObject* interpreter_dict() { return PyInterpreterState_GetDict(PyInterpreterState_Get()); }
+
+void publish_context(PyObject* ctx) {
+  PyObject* dict = interpreter_dict();
+  try {
+    if (dict) require_ok(PyDict_SetItem(dict, kPublishedKey.get(), ctx));
+  } catch (const PyErrorSet&) {
+    PyErr_Clear();
+  }
+}
+
+Context* published_context() {
+  PyObject* dict = interpreter_dict();
+  PyObject* ctx = nullptr;
+  try {
+    if (dict) ctx = PyDict_GetItemWithError(dict, kPublishedKey.get());
+  } catch (const PyErrorSet&) {
+  }
+  if (!ctx) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  // Another build of the verify module may have published a context of another layout.
+  PyTypeObject* tp = Py_TYPE(ctx);
+  if (strcmp(tp->tp_name, kSpec.name) != 0 || tp->tp_basicsize != sizeof(Context)) return nullptr;
+  return reinterpret_cast<Context*>(ctx);
 }
 
 }  // namespace pm

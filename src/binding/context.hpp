@@ -8,8 +8,12 @@ namespace pm {
 
 // Functions of the original `re` and `Path` that the Python-level path calls;
 // a native twin stands in for one only while it is still the original.
-enum class Member : int { re_sub, re_search, re_match, re_fullmatch, re_split, re_I, Path_home };
-inline constexpr int kMemberCount = static_cast<int>(Member::Path_home) + 1;
+// `json.dumps` is watched too: the turn engine serialises external actions once
+// per turn, where verify does it once per call.
+enum class Member : int {
+  re_sub, re_search, re_match, re_fullmatch, re_split, re_I, Path_home, json_dumps
+};
+inline constexpr int kMemberCount = static_cast<int>(Member::json_dumps) + 1;
 
 // Owned by every function object of the module. Besides the namespace it keeps
 // the objects that start-up bound, so that a fast path can tell whether a name
@@ -33,8 +37,10 @@ struct Context {
   // True when `re` or `Path` is still the original and so is its member `m`
   // (for a class method: the same function bound to the same class).
   bool member_still_original(Member m) const;
-  // Records the members now bound on the original `re` and `Path`.
+  // Records the members now bound on the original `re`, `Path` and `json`.
   void record_members();
+  // Every name and every member is still what start-up bound.
+  bool everything_original() const;
 
   // `n(args...)`, through whatever `n` is bound to now.
   template <class... A>
@@ -46,5 +52,12 @@ struct Context {
 
 // A new context over a module's namespace dict, falling back to `builtins_module`.
 Ref make_context(PyObject* module_dict, PyObject* builtins_module);
+
+// The context of the verify module is also kept in the interpreter's own dict,
+// out of reach of Python code, for the turn engine: another extension module,
+// which checks claims by the same namespace. Publishing never fails the caller.
+void publish_context(PyObject* ctx);
+// The published context (borrowed), or nullptr when none of this layout is.
+Context* published_context();
 
 }  // namespace pm

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "analysis/patterns.hpp"
-#include "engine/commands.hpp"
 #include "engine/entries.hpp"
 #include "engine/records.hpp"
 #include "engine/values.hpp"
@@ -39,29 +38,6 @@ bool counts_as_output(PyObject* kind, PyObject* k, const Facts& f) {
   return !equals(kind, word::kFileChanged) || is_number_or_phrase(k);
 }
 
-// words_in(a, texts), with `_words_in` looked up before the texts are gathered.
-bool words_in(const Context& ns, MatchSession& session, const Ref& fn, PyObject* a,
-              PyObject* texts) {
-  if (ns.is_original(fn.get(), Name::_words_in) && PyUnicode_CheckExact(a) &&
-      session.words_in_native()) {
-    return session.words_in(a, texts);
-  }
-  return truthy(call(fn.get(), a, texts).get());
-}
-
-bool words_in_successful_commands(const Context& ns, MatchSession& session, PyObject* run_log,
-                                  PyObject* a) {
-  Ref fn = ns.lookup(Name::_words_in);
-  Ref texts = successful_command_texts(run_log);
-  return words_in(ns, session, fn, a, texts.get());
-}
-
-bool words_in_outputs(const Context& ns, MatchSession& session, const Pools& pools,
-                      PyObject* a) {
-  Ref fn = ns.lookup(Name::_words_in);
-  return words_in(ns, session, fn, a, pools.all_outs.get());
-}
-
 bool claims_empty_search(const Context& ns, PyObject* a, PyObject* text) {
   return pattern_search(ns, Name::EMPTY_RE, a) || pattern_search(ns, Name::EMPTY_RE, text);
 }
@@ -76,9 +52,8 @@ struct Outcome {
 Outcome found(Ref entry) { return {List::found, std::move(entry)}; }
 
 // The first rule that holds decides.
-Outcome decide(const Context& ns, MatchSession& session, PyObject* run_log, const Claim& claim,
-               const Pools& pools,
-               PyObject* a, PyObject* k, const Facts& f) {
+Outcome decide(const Context& ns, Evidence& evidence, const Claim& claim, PyObject* a, PyObject* k,
+               const Facts& f) {
   PyObject* kind = claim.kind.get();
   if (only_failed_runs(kind, f)) {
     Ref first_bad = Ref::borrow(PyList_GET_ITEM(f.cmd_bad.get(), 0));
@@ -91,12 +66,10 @@ Outcome decide(const Context& ns, MatchSession& session, PyObject* run_log, cons
   if (counts_as_output(kind, k, f)) return found(entry::in_output(a));
   if (f.in_read && is_path_or_key(k)) return {List::read_only, Ref()};
   if (!equals(kind, word::kFileChanged)) {
-    if (words_in_successful_commands(ns, session, run_log, a)) return found(entry::words_in_command(a));
-    if (words_in_outputs(ns, session, pools, a)) {
-      return found(entry::words_in_output(a));
-    }
+    if (evidence.words_in_successful_commands(a)) return found(entry::words_in_command(a));
+    if (evidence.words_in_outputs(a)) return found(entry::words_in_output(a));
   }
-  if (claims_empty_search(ns, a, claim.text.get()) && empty_search(ns, run_log)) {
+  if (claims_empty_search(ns, a, claim.text.get()) && evidence.empty_search()) {
     return found(entry::empty_search());
   }
   return {List::missing, Ref()};
@@ -106,10 +79,9 @@ Outcome decide(const Context& ns, MatchSession& session, PyObject* run_log, cons
 
 Findings empty_findings() { return {new_list(), new_list(), new_list(), new_list()}; }
 
-void file_literal(const Context& ns, MatchSession& session, PyObject* run_log, const Claim& claim,
-                  const Pools& pools,
-                  PyObject* a, PyObject* k, const Facts& facts, Findings& findings) {
-  Outcome outcome = decide(ns, session, run_log, claim, pools, a, k, facts);
+void file_literal(const Context& ns, Evidence& evidence, const Claim& claim, PyObject* a,
+                  PyObject* k, const Facts& facts, Findings& findings) {
+  Outcome outcome = decide(ns, evidence, claim, a, k, facts);
   switch (outcome.list) {
     case List::found: append(findings.found.get(), outcome.entry.get()); break;
     case List::failed: append(findings.failed.get(), outcome.entry.get()); break;

@@ -2,8 +2,7 @@
 #pragma once
 
 #include "engine/claim.hpp"
-#include "engine/facts.hpp"
-#include "engine/pools.hpp"
+#include "engine/evidence.hpp"
 
 namespace pm {
 
@@ -17,8 +16,7 @@ struct Findings {
 Findings empty_findings();
 
 // Applies the first rule that holds to the literal `a` of kind `k`.
-void file_literal(const Context& ns, MatchSession& session, PyObject* run_log, const Claim& claim,
-                  const Pools& pools,
-                  PyObject* a, PyObject* k, const Facts& facts, Findings& findings);
+void file_literal(const Context& ns, Evidence& evidence, const Claim& claim, PyObject* a,
+                  PyObject* k, const Facts& facts, Findings& findings);
 
 }  // namespace pm

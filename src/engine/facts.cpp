@@ -93,6 +93,12 @@ Ref not_in(PyObject* records, PyObject* excluded) {
   return rest;
 }
 
+// cmd_ok and cmd_bad of `cmds`, the records holding a candidate form, in log order.
+void split_by_exit(PyObject* cmds, Facts& f) {
+  f.cmd_ok = successful(cmds);
+  f.cmd_bad = not_in(cmds, f.cmd_ok.get());
+}
+
 }  // namespace
 
 bool lit_in(const Context& ns, MatchSession& session, PyObject* lit, PyObject* texts) {
@@ -116,17 +122,18 @@ Ref normal_form(const Context& ns, MatchSession& session, PyObject* s) {
 Facts gather_facts(const Context& ns, MatchSession& session, PyObject* run_log,
                    const Pools& pools, PyObject* literal, PyObject* kind) {
   Facts f;
-  f.base = equals(kind, word::kPath) ? file_name(ns, session, literal) : Ref::borrow(Py_None);
-  bool has_base = truthy(f.base.get());
-  f.lits = candidate_forms(literal, f.base.get(), has_base);
-  f.in_write = any_in(ns, session, f.lits.get(), pools.writes.get()) ||
-               file_name_written(ns, session, run_log, f.base.get(), has_base);
-  Ref cmds = commands_holding(ns, session, run_log, f.lits.get());
-  f.cmd_ok = successful(cmds.get());
-  f.cmd_bad = not_in(cmds.get(), f.cmd_ok.get());
+  // The file name of a path literal, and the candidate forms: the literal, then
+  // the file name when it is long enough.
+  Ref base = equals(kind, word::kPath) ? file_name(ns, session, literal) : Ref::borrow(Py_None);
+  bool has_base = truthy(base.get());
+  Ref lits = candidate_forms(literal, base.get(), has_base);
+  f.in_write = any_in(ns, session, lits.get(), pools.writes.get()) ||
+               file_name_written(ns, session, run_log, base.get(), has_base);
+  Ref cmds = commands_holding(ns, session, run_log, lits.get());
+  split_by_exit(cmds.get(), f);
   f.in_out = lit_in(ns, session, literal, pools.all_outs.get());
-  f.in_read = any_in(ns, session, f.lits.get(), pools.read_outs.get());
-  f.in_ext = any_in(ns, session, f.lits.get(), pools.ext_args.get());
+  f.in_read = any_in(ns, session, lits.get(), pools.read_outs.get());
+  f.in_ext = any_in(ns, session, lits.get(), pools.ext_args.get());
   return f;
 }
 

@@ -8,8 +8,6 @@
 namespace pm {
 
 struct Facts {
-  Ref base;  // file name of a path literal, else None
-  Ref lits;  // the literal, then its file name when that is long enough
   bool in_write = false;
   Ref cmd_ok;   // records holding a candidate form that exited successfully
   Ref cmd_bad;  // the other records holding one

@@ -26,4 +26,17 @@ bool is_mention(const Context& ns, PyObject* kind, PyObject* bare) {
          !pattern_search(ns, Name::PREDICATE_RE, bare);
 }
 
+bool claim_is_mention(const Context& ns, const Claim& claim) {
+  Ref bare = blank_backquoted(ns, claim.text.get());
+  return is_mention(ns, claim.kind.get(), bare.get());
+}
+
+bool MentionTest::operator()() {
+  if (claim_) {
+    value_ = claim_is_mention(*ns_, *claim_);
+    claim_ = nullptr;
+  }
+  return value_;
+}
+
 }  // namespace pm

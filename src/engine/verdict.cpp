@@ -43,7 +43,7 @@ Ref answer(const StaticStr& verdict, PyObject* evidence) {
   return require(PyTuple_Pack(2, verdict.get(), evidence));
 }
 
-Ref compose_verdict(const Context& ns, const Claim& claim, bool is_mention,
+Ref compose_verdict(const Context& ns, const Claim& claim, MentionTest& is_mention,
                     const Findings& f) {
   if (!is_empty(f.failed.get())) {
     return answer(kContradicted, entry::joined("; ", f.failed.get()).get());
@@ -58,7 +58,7 @@ Ref compose_verdict(const Context& ns, const Claim& claim, bool is_mention,
                          "or ran")
                       .get());
   }
-  if (is_mention) {
+  if (is_mention()) {
     Ref names = entry::literal_list({f.read_only.get(), f.missing.get()});
     Ref line = concat("a mention, not a claim of work: ", names.get());
     return answer(kUnchecked, concat(line.get(), " not in this turn's log").get());

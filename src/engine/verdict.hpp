@@ -2,13 +2,14 @@
 #pragma once
 
 #include "engine/chain.hpp"
+#include "engine/mention.hpp"
 
 namespace pm {
 
 // The (verdict, evidence) tuple that verify returns.
 Ref answer(const StaticStr& verdict, PyObject* evidence);
 
-Ref compose_verdict(const Context& ns, const Claim& claim, bool is_mention,
+Ref compose_verdict(const Context& ns, const Claim& claim, MentionTest& is_mention,
                     const Findings& findings);
 
 }  // namespace pm

@@ -209,4 +209,26 @@ Ref str_of_utf8(std::string_view utf8) {
                                       "surrogatepass"));
 }
 
+std::optional<std::string_view> ascii_unfolded_form(PyObject* s) {
+  if (!PyUnicode_IS_ASCII(s)) return std::nullopt;
+  const auto* p = static_cast<const Py_UCS1*>(PyUnicode_DATA(s));
+  const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+  if (std::memchr(p, '~', static_cast<size_t>(n))) return std::nullopt;
+  Chars<Py_UCS1> t{p, n};
+  Py_ssize_t a, b;
+  rx::strip_spaces(t, &a, &b);
+  t = t.sub(a, b);
+  rx::strip_quotes(t, &a, &b);
+  t = t.sub(a, b);
+  // Digits, commas and points alone may make a plain number, whose commas go.
+  bool number_like = true;
+  for (Py_ssize_t i = 0; i < t.n && number_like; ++i) {
+    number_like = rx::is_digit(t[i]) || t[i] == ',' || t[i] == '.';
+  }
+  if (number_like) return std::nullopt;
+  // A final "x" after a digit goes; a whitespace run before it would be a space.
+  if (t.n >= 2 && (t[t.n - 1] | 0x20) == 'x' && rx::is_digit(t[t.n - 2])) t.n -= 1;
+  return std::string_view(reinterpret_cast<const char*>(t.p), static_cast<size_t>(t.n));
+}
+
 }  // namespace pm

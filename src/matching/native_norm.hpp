@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "binding/ref.hpp"
@@ -34,5 +35,11 @@ Utf8 native_norm(PyObject* s, PyObject* home);
 
 // The str whose normal form bytes these are.
 Ref str_of_utf8(std::string_view utf8);
+
+// The normal form of most texts is the text itself lower-cased, with every run of
+// whitespace made one space, between two ends that the strips and the final "x"
+// rule set: so it is for an ASCII text without "~" that is not a plain number.
+// For such a text, returns its bytes between those ends; for any other, nothing.
+std::optional<std::string_view> ascii_unfolded_form(PyObject* s);
 
 }  // namespace pm

@@ -18,14 +18,6 @@ const StaticStr kHome("home"), kStrip("strip"), kLower("lower"), kReplace("repla
 const StaticStr kTilde("~"), kQuotes("`'\""), kSpace(" "), kEmpty(""), kComma(","),
     kEquals("="), kSpacedEquals(" = ");
 
-// str(Path.home()), asked anew on every call: the home directory may change
-// between calls, and its failure must reach every normalisation.
-Ref home_dir(const Context& ns) {
-  Ref path = ns.lookup(Name::Path);
-  Ref home = call_method(path.get(), kHome);
-  return require(PyObject_Str(home.get()));
-}
-
 Ref norm(const Context& ns, PyObject* const* args) {
   MatchSession session(ns);
   if (session.norm_native()) return session.form_str(args[0]);
@@ -150,6 +142,12 @@ Ref variants(const Context& ns, PyObject* const* args) {
 }
 
 }  // namespace
+
+Ref home_dir(const Context& ns) {
+  Ref path = ns.lookup(Name::Path);
+  Ref home = call_method(path.get(), kHome);
+  return require(PyObject_Str(home.get()));
+}
 
 const FunctionSpec kNormSpec = {
     Name::_norm, 1, {{"s", ArgType::Str, "str"}}, "str", nullptr, norm,

@@ -159,7 +159,8 @@ Ref compile_pattern(const Context& ns, const PatternDef& def) {
   return call_method(re.get(), kCompile, text.get(), flag.get());
 }
 
-void run_body(PyObject* module, PyObject* builtins) {
+// Binds the namespace; returns the context the functions share.
+Ref run_body(PyObject* module, PyObject* builtins) {
   PyObject* dict = PyModule_GetDict(module);
   Ref ctx_ref = make_context(dict, builtins);
   Context& ns = *reinterpret_cast<Context*>(ctx_ref.get());
@@ -177,6 +178,7 @@ void run_body(PyObject* module, PyObject* builtins) {
   bind(ns, Name::verify, make_function(kVerifySpec, ctx_ref.get()));
   Ref test = require(PyDict_New());
   require_ok(PyDict_SetItemString(dict, "__test__", test.get()));
+  return ctx_ref;
 }
 
 void exec_steps(PyObject* module) {
@@ -184,7 +186,8 @@ void exec_steps(PyObject* module) {
   require_ok(PyObject_SetAttrString(module, "__builtins__", builtins.get()));
   check_runtime_version();
   register_in_sys_modules(module);
-  run_body(module, builtins.get());
+  Ref ctx = run_body(module, builtins.get());
+  publish_context(ctx.get());
 }
 
 int exec_module(PyObject* module) {
@@ -203,7 +206,7 @@ int exec_module(PyObject* module) {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   }
-  add_traceback_entry("init proofmark_core.verify", "src/binding/module.cpp", 1,
+  add_traceback_entry("init proofmark_core.verify", "src/modules/verify_module.cpp", 1,
                       PyModule_GetDict(module));
   Py_CLEAR(g_module);
   return -1;
