@@ -82,9 +82,8 @@ def sniff(log: LogFile) -> str:
         if event_files(log.path):
             return "openhands"
         raise log.error("a folder without event files is not a log")
-    first = log.first_items()
-    if not first or any(isinstance(item, dict) and "run_log" in item for item in first):
-        return TURNS  # the turn-record reader reports an empty or undecodable input best
+    if log.holds_turn_records():
+        return TURNS  # whose reader also reports an empty input best
     sample = log.sample()
     for name in AGENTS:
         if _reader(name).recognise(sample):

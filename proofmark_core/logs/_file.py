@@ -13,7 +13,7 @@ import re
 from collections.abc import Iterator
 from pathlib import Path
 
-from proofmark_core._input import read_records
+from proofmark_core._input import Item, Line, decoded, read_records
 
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
 SAMPLE_RECORDS = 8
@@ -59,14 +59,17 @@ class LogFile:
         """The first few records, for telling the format."""
         return [value for _, value in itertools.islice(self.records(), SAMPLE_RECORDS)]
 
-    def first_items(self) -> list[object]:
-        """The first few records, or elements of a JSON list, that decode, read without
-        reading the rest: whether the file holds turn records is told from them."""
+    def holds_turn_records(self) -> bool:
+        """Whether one of the first records (or elements of a JSON list) is a turn
+        record, or none of them can be read: told without reading on, and without
+        decoding a JSONL line that does not even name "run_log"."""
         if self.path.is_dir():
-            return []
+            return False
         with open_input(self.path) as stream:
-            items = itertools.islice(read_records(stream, jsonl=self.jsonl), SAMPLE_RECORDS)
-            return [item.value for item in items if item.error is None]
+            items = [item for item in itertools.islice(
+                read_records(stream, jsonl=self.jsonl, decode=False), SAMPLE_RECORDS)
+                if item.error is None]
+        return not items or any(_is_turn_record(item) for item in items)
 
     def document(self) -> object:
         if self._document is None:
@@ -117,6 +120,13 @@ def event_files(folder: Path) -> list[Path]:
     """The event files of a conversation folder (or of its ``events`` folder), in order."""
     events = folder / "events" if (folder / "events").is_dir() else folder
     return sorted(path for path in events.iterdir() if EVENT_FILE_RE.fullmatch(path.name))
+
+
+def _is_turn_record(item: Item) -> bool:
+    if isinstance(item.value, Line) and b'"run_log"' not in item.value.text:
+        return False
+    value = decoded(item).value
+    return isinstance(value, dict) and "run_log" in value
 
 
 def open_input(path: str | Path) -> io.BufferedIOBase:
