@@ -19,6 +19,7 @@ not be checked).
 from __future__ import annotations
 
 import logging
+import os
 import pickle
 from collections.abc import Iterator, Sequence
 from dataclasses import replace
@@ -67,8 +68,11 @@ def rows_on_ray(paths: Sequence[str], log_format: str, address: str,
         context = ray.data.DataContext.get_current()
         context.execution_options.preserve_order = True
         logging.getLogger("ray.data").setLevel(logging.WARNING)
-        dataset = claim_rows(ray.data.from_items([{"path": path} for path in paths]),
-                             log_format=log_format)
+        # Ray's workers run elsewhere than here: they get local paths made absolute,
+        # and the rows name the inputs as they were given.
+        items = [{"path": path if "://" in path else os.path.abspath(path), "name": path}
+                 for path in paths]
+        dataset = claim_rows(ray.data.from_items(items), log_format=log_format)
         for batch in dataset.iter_batches(batch_format="pyarrow", batch_size=None):
             yield from cast(pyarrow.Table, batch).to_pylist()
     finally:
@@ -77,11 +81,20 @@ def rows_on_ray(paths: Sequence[str], log_format: str, address: str,
 
 
 def _read_paths(batch: pyarrow.Table, log_format: str) -> Iterator[pyarrow.Table]:
-    for path in batch.column("path").to_pylist():
+    paths = batch.column("path").to_pylist()
+    names = batch.column("name").to_pylist() if "name" in batch.column_names else paths
+    for path, name in zip(paths, names):
         with staged([path]) as (local, original):
             for unit in Inputs(local, log_format):
-                yield _packed([replace(unit, where=replace(
-                    unit.where, file=original(unit.where.file)))])
+                file = _renamed(original(unit.where.file), path, name)
+                yield _packed([replace(unit, where=replace(unit.where, file=file))])
+
+
+def _renamed(file: str, path: str, name: str) -> str:
+    """The file as the input that holds it was named (a folder's files under its name)."""
+    if file == path or file.startswith(path.rstrip("/") + "/"):
+        return name + file[len(path):]
+    return file
 
 
 def _record_units(batch: pyarrow.Table) -> pyarrow.Table:

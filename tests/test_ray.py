@@ -1,11 +1,12 @@
 """Claim rows on a local Ray with 2 CPUs equal the command line's results."""
 
 import json
+import os
 
 import pytest
 
 from test_batch import _claim_rows, _read_rows, _rows_as_check, _turns
-from test_cli import CLAIMS, run
+from test_cli import CLAIMS, PACKAGE_HOME, run
 
 ray = pytest.importorskip("ray")
 pytest.importorskip("ray.data")
@@ -34,7 +35,8 @@ def test_rows_of_paths_and_of_records_equal_the_command_line(local_ray, tmp_path
 
 
 def test_batch_command_on_a_local_ray(tmp_path):
-    path = _turns(tmp_path)
+    # Named relative to the command's working directory, which Ray's workers do not share.
+    path = os.path.relpath(_turns(tmp_path), PACKAGE_HOME)
     out = tmp_path / "rows.parquet"
     done = run("batch", "--ray", "local", "--jobs", "2", path, "-o", out)
     assert done.returncode == 2, done.stderr
