@@ -2,13 +2,15 @@
 agree, and a broken log is one line that names it while the others are checked."""
 
 import json
+from pathlib import Path
 
 import pytest
 
 from shared_data import TRAJECTORIES, needs
-from test_cli import PACKAGE_HOME, jsonl_results, run
+from test_cli import jsonl_results, run
 
-FIXTURES = PACKAGE_HOME / "tests" / "logs"
+FIXTURES = Path(__file__).resolve().parent / "logs"
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 AGENTS = {"claude-code", "codex", "openhands", "swe-agent", "mini-swe-agent"}
 
 
@@ -80,7 +82,7 @@ def test_a_folder_without_events_is_named(tmp_path):
 
 @pytest.mark.parametrize("asked", [True, False])
 def test_excerpts_come_only_when_asked(asked):
-    session = PACKAGE_HOME / "examples" / "session.jsonl"
+    session = EXAMPLES / "session.jsonl"
     done = run("check", "--format", "jsonl", *(["--excerpts"] if asked else []), session)
     results, _ = jsonl_results(done.stdout)
     contradicted = next(r for r in results if r["verdict"] == "contradicted")

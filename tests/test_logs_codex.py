@@ -19,7 +19,7 @@ from proofmark_core.logs._codemode import Expression, tool_calls
 from proofmark_core.logs._codex_calls import ShellResult, shell_result
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._patch import Patch, parse_patch, patch_in_command
-from tests.shared_data import TRAJECTORIES, needs, samples
+from shared_data import TRAJECTORIES, needs, samples
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
