@@ -13,10 +13,17 @@ pytest.importorskip("ray.data")
 
 
 @pytest.fixture(scope="module")
-def local_ray():
-    ray.init(num_cpus=2, include_dashboard=False, log_to_driver=False)
-    yield
-    ray.shutdown()
+def local_ray(tmp_path_factory):
+    # Ray's workers put the driver's working directory on their path: in a checkout,
+    # that would be the package's sources instead of the installed package.
+    here = os.getcwd()
+    os.chdir(tmp_path_factory.mktemp("ray"))
+    try:
+        ray.init(num_cpus=2, include_dashboard=False, log_to_driver=False)
+        yield
+        ray.shutdown()
+    finally:
+        os.chdir(here)
 
 
 def test_rows_of_paths_and_of_records_equal_the_command_line(local_ray, tmp_path):
