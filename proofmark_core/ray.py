@@ -40,6 +40,7 @@ __all__ = ["claim_rows", "rows_on_ray"]
 
 # Turns per batch of the checking step: a few, so that big turns spread over the workers.
 TURNS_PER_BATCH = 2
+READ_CPUS = 0.5
 SCHEMA = pyarrow.schema([(name, getattr(pyarrow, kind)()) for name, kind in ROW_COLUMNS.items()])
 UNIT_SCHEMA = pyarrow.schema([("unit", pyarrow.binary())])
 
@@ -48,8 +49,10 @@ def claim_rows(dataset: ray.data.Dataset, *, log_format: str = "auto") -> ray.da
     """A Dataset with a row per claim of the turns that the dataset's rows name or hold."""
     columns = dataset.columns() or []
     if "path" in columns:
+        # Reading asks for half a CPU: a request unlike the checking step's keeps Ray Data
+        # from fusing the two, so the turns of one big file spread over the workers.
         units = dataset.map_batches(partial(_read_paths, log_format=log_format), batch_size=1,
-                                    batch_format="pyarrow")
+                                    batch_format="pyarrow", num_cpus=READ_CPUS)
     else:
         units = dataset.map_batches(_record_units, batch_format="pyarrow")
     return units.map_batches(_check_units, batch_size=TURNS_PER_BATCH, batch_format="pyarrow")
