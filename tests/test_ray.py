@@ -15,11 +15,13 @@ pytest.importorskip("ray.data")
 @pytest.fixture(scope="module")
 def local_ray(tmp_path_factory):
     # Ray's workers put the driver's working directory on their path: in a checkout,
-    # that would be the package's sources instead of the installed package.
+    # that would be the package's sources instead of the installed package. They are
+    # pointed at the package these tests import instead.
     here = os.getcwd()
     os.chdir(tmp_path_factory.mktemp("ray"))
     try:
-        ray.init(num_cpus=2, include_dashboard=False, log_to_driver=False)
+        ray.init(num_cpus=2, include_dashboard=False, log_to_driver=False,
+                 runtime_env={"env_vars": {"PYTHONPATH": str(PACKAGE_HOME)}})
         yield
         ray.shutdown()
     finally:
