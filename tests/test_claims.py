@@ -138,7 +138,7 @@ def test_fenced_code_and_quotes_are_skipped(message):
     ("[app](src/app.py:12), [`cfg`](<conf/my cfg.toml>) and [n](file:///D:/w/n%20b.md#L3)",
      ["src/app.py", "conf/my cfg.toml", "D:/w/n b.md"]),
     ("[docs](https://example.com/x.md) and [top](#top)", []),
-    ('![shot](img/shot.png) and [spec](docs/spec.md "The spec")', ["img/shot.png", "docs/spec.md"]),
+    ('![shot](img/shot.png) and [design](docs/design.md "The design")', ["img/shot.png", "docs/design.md"]),
 ])
 def test_bare_paths_and_links(words, targets):
     found = claims_of(f"See {words}.")
