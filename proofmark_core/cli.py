@@ -15,7 +15,7 @@ import os
 import sys
 from collections.abc import Callable, Iterator, Sequence
 from functools import partial
-from typing import TYPE_CHECKING, TextIO, cast
+from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
 from proofmark_core._checking import Outcome, check_unit
@@ -34,6 +34,7 @@ if TYPE_CHECKING:
     from proofmark_core.verify import Claim
 
 EXIT_OK, EXIT_FAILED, EXIT_UNUSABLE = 0, 1, 2
+Commands: TypeAlias = "argparse._SubParsersAction[argparse.ArgumentParser]"
 EXIT_INTERRUPTED = 130
 
 
@@ -108,6 +109,13 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    for add_parser in (_check_parser, _import_parser, _batch_parser, _report_parser):
+        add_parser(commands)
+    add_hook_parser(commands)
+    return parser
+
+
+def _check_parser(commands: Commands) -> None:
     check = commands.add_parser(
         "check",
         help="report the verdict of every claim of agent logs or turn records",
@@ -131,6 +139,9 @@ def _parser() -> argparse.ArgumentParser:
                        help="exit 1 when a claim gets one of these verdicts "
                             "(default: contradicted)")
     check.set_defaults(run=_check)
+
+
+def _import_parser(commands: Commands) -> None:
     export = commands.add_parser(
         "import",
         help="write the turns of agent logs as turn records (JSONL)",
@@ -142,6 +153,9 @@ def _parser() -> argparse.ArgumentParser:
     export.add_argument("-o", "--output", metavar="OUT",
                         help="the file to write (default: standard output)")
     export.set_defaults(run=_import)
+
+
+def _batch_parser(commands: Commands) -> None:
     batch = commands.add_parser(
         "batch",
         help="write a row per claim of many inputs, as Parquet or JSONL, here or on Ray",
@@ -158,6 +172,9 @@ def _parser() -> argparse.ArgumentParser:
                        help="run on Ray: a local one started here with --jobs CPUs, the "
                             "running cluster (auto), or the cluster at ADDRESS")
     batch.set_defaults(run=_batch)
+
+
+def _report_parser(commands: Commands) -> None:
     report = commands.add_parser(
         "report",
         help="make the HTML report of results saved with --format jsonl",
@@ -169,8 +186,6 @@ def _parser() -> argparse.ArgumentParser:
     report.add_argument("-o", "--output", metavar="FILE",
                         help="write the page to FILE instead of standard output")
     report.set_defaults(run=_report)
-    add_hook_parser(commands)
-    return parser
 
 
 def _add_inputs(command: argparse.ArgumentParser) -> None:
