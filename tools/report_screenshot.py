@@ -2,15 +2,13 @@
 
     python3 tools/report_screenshot.py [--chromium PATH] [--page report.html]
 
-The claims of examples/turn.json and examples/claims.jsonl are checked with the
-excerpts of their logs, the page is written and opened in headless Chromium (through
-Playwright), with only the contradicted and pre-existing claims shown, and the top of
-it is saved.
+Every input of examples/ is checked by `proofmark check --format html`, the page is
+opened in headless Chromium (through Playwright), with only the contradicted and
+pre-existing claims shown, and the top of it is saved.
 """
 
 import argparse
-import io
-import json
+import contextlib
 import shutil
 import sys
 import tempfile
@@ -19,37 +17,9 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT))
 
-from proofmark_core._excerpt import excerpt  # noqa: E402
-from proofmark_core._html import write_page  # noqa: E402
-from proofmark_core._html_run import Run  # noqa: E402
-from proofmark_core.api import check_claim  # noqa: E402
+from proofmark_core.cli import main as proofmark  # noqa: E402
 
-EXAMPLES = [ROOT / "examples" / "turn.json", ROOT / "examples" / "claims.jsonl"]
 VIEW = {"width": 1100, "height": 1250}
-
-
-def turns(path):
-    if path.suffix == ".jsonl":
-        for record, line in enumerate(path.read_text().splitlines()):
-            yield record, record + 1, json.loads(line)
-    else:
-        yield 0, 1, json.loads(path.read_text())
-
-
-def example_page():
-    run = Run()
-    for path in EXAMPLES:
-        for record, line, turn in turns(path):
-            for number, claim in enumerate(turn["claims"]):
-                result = check_claim(turn["run_log"], claim)
-                run.add({"file": f"examples/{path.name}", "line": line, "record": record,
-                         "claim": number, "agent": None, "kind": claim.get("kind", "other"),
-                         "text": claim.get("text", ""), "targets": claim.get("targets", []),
-                         "verdict": result.verdict, "evidence": result.evidence,
-                         "excerpt": excerpt(turn["run_log"], claim, result.evidence)})
-    out = io.StringIO()
-    write_page(run, out)
-    return out.getvalue()
 
 
 def main():
@@ -62,7 +32,8 @@ def main():
 
     with tempfile.TemporaryDirectory() as folder:
         page_path = args.page or Path(folder) / "report.html"
-        page_path.write_text(example_page(), encoding="utf-8")
+        with contextlib.chdir(ROOT):  # so that the page names the files examples/...
+            proofmark(["check", "--format", "html", "-o", str(page_path.resolve()), "examples"])
         with sync_playwright() as playwright:
             browser = playwright.chromium.launch(executable_path=args.chromium)
             page = browser.new_page(viewport=VIEW)
