@@ -19,7 +19,6 @@ from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
 from proofmark_core._checking import Outcome, check_unit
-from proofmark_core._html import HtmlReport, ReportError, read_results, write_page
 from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._parallel import cores, ordered_map
@@ -266,6 +265,8 @@ def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
     if output_format == "jsonl":
         return JsonLines(out)
     if output_format == "html":
+        from proofmark_core._html import HtmlReport  # the page's code, only when asked for
+
         return HtmlReport(out)
     # Progress shares the terminal with the table: wipe it before each row.
     before_write = progress.clear if out.isatty() else lambda: None
@@ -273,6 +274,8 @@ def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
 
 
 def _report(args: argparse.Namespace) -> int:
+    from proofmark_core._html import ReportError, read_results, write_page
+
     try:
         with _input(args.results) as stream:
             lines = (line.decode("utf-8", "replace") for line in stream)
