@@ -19,6 +19,7 @@ TERMINAL = "terminal"
 EXECUTE_CODE = "execute_code"
 READ_FILE = "read_file"
 SEARCH_FILES = "search_files"
+KIND_CHARS = 60
 
 
 @dataclass(eq=False, slots=True)
@@ -120,7 +121,9 @@ class TurnLog:
             self.messages.append(text)
 
     def skip(self, kind: str) -> None:
-        self.skipped[kind] += 1
+        # A kind is named by a value of the log, which a foreign log can fill with anything.
+        kind = " ".join(kind.split())
+        self.skipped[kind if len(kind) <= KIND_CHARS else kind[:KIND_CHARS - 1] + "\u2026"] += 1
 
     def run_log(self) -> RunLog:
         commands: list[CommandRecord] = [
