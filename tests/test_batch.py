@@ -57,6 +57,19 @@ def test_gzip_input_reads_as_the_plain_file(tmp_path):
     assert zipped.stdout.replace(b".jsonl.gz", b".jsonl") == plain.stdout
 
 
+def test_gzip_input_cut_short_is_checked_up_to_the_cut(tmp_path):
+    packed = tmp_path / "turns.jsonl.gz"
+    whole = gzip.compress(_turns(tmp_path, count=400).read_bytes())
+    packed.write_bytes(whole[:len(whole) // 2])
+    done = run("check", "--format", "jsonl", packed)
+    assert done.returncode == 2
+    assert done.stderr.decode().splitlines()[-1] == (
+        f"proofmark: {packed}: the compressed data ends before its end marker: "
+        "the file is cut short")
+    results, last = jsonl_results(done.stdout)
+    assert results and last["summary"]["records"] < 400
+
+
 def test_import_writes_records_that_check_the_same(tmp_path):
     path = _turns(tmp_path)
     out = tmp_path / "imported.jsonl"

@@ -5,7 +5,6 @@ Readers take records from it and raise its errors, which name the file and the l
 
 from __future__ import annotations
 
-import gzip
 import io
 import itertools
 import json
@@ -13,6 +12,7 @@ import re
 from collections.abc import Iterator
 from pathlib import Path
 
+from proofmark_core._gunzip import open_gzip
 from proofmark_core._input import Item, Line, decoded, read_records
 
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
@@ -132,7 +132,7 @@ def _is_turn_record(item: Item) -> bool:
 def open_input(path: str | Path) -> io.BufferedIOBase:
     """The file for reading bytes, decompressed when its name ends in ``.gz``."""
     if str(path).endswith(".gz"):
-        return gzip.GzipFile(path, "rb")
+        return open_gzip(path)
     return open(path, "rb")
 
 
