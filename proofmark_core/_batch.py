@@ -17,7 +17,7 @@ from collections.abc import Callable, Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, BinaryIO, cast
 
-from proofmark_core._checking import Outcome, check_unit
+from proofmark_core._checking import Outcome, check_unit, unit_weight
 from proofmark_core._output import Where
 from proofmark_core._parallel import ordered_map
 from proofmark_core._parquet import ParquetWriter, pyarrow_module
@@ -70,8 +70,8 @@ def row_place(row: Row) -> Where:
 def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
     """The rows of every input, in input order, checked in ``jobs`` processes."""
     with staged(paths) as (local, original):
-        units = Inputs(local, log_format)
-        for outcome in ordered_map(check_unit, units, jobs):
+        units = Inputs(local, log_format, in_place=jobs > 1)
+        for outcome in ordered_map(check_unit, units, jobs, unit_weight):
             for row in outcome_rows(outcome):
                 yield {**row, "file": original(str(row["file"]))}
 

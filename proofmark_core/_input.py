@@ -19,6 +19,8 @@ from typing import Protocol
 CHUNK = 1 << 16
 WHITESPACE = b" \t\r\n"
 NON_SPACE_RE = re.compile(r"[^ \t\r\n]")
+NON_SPACE_BYTES_RE = re.compile(rb"[^ \t\r\n]")
+SPAN_CHUNK = 1 << 20
 # surrogateescape turns every byte that is not UTF-8 into one of these.
 UNDECODABLE_RE = re.compile("[\udc80-\udcff]")
 # What may still follow a number that ends where the text read so far ends.
@@ -41,6 +43,24 @@ class Line:
     """A JSONL line not decoded yet: ``decoded`` makes the Item of it."""
 
     text: bytes
+
+
+@dataclass(frozen=True, slots=True)
+class Span:
+    """A JSONL line left in its file, for a worker process to read: where it starts and
+    how many bytes it has."""
+
+    path: str
+    start: int
+    size: int
+
+    def read(self) -> bytes:
+        with open(self.path, "rb", buffering=0) as file:
+            file.seek(self.start)
+            text = file.read(self.size)
+        if len(text) < self.size:
+            raise OSError(f"the file changed while it was read (line at byte {self.start})")
+        return text
 
 
 class ByteStream(Protocol):
@@ -66,9 +86,36 @@ def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True) -> Ite
     return _document(b"".join(chunks))
 
 
+def line_spans(path: str) -> Iterator[Item]:
+    """Every line of a JSONL file that is not blank, as a :class:`Span` of the file."""
+    buffer = bytearray(SPAN_CHUNK)
+    number, blank = 1, True
+    with open(path, "rb", buffering=0) as file:
+        offset = start = len(codecs.BOM_UTF8) if file.read(len(codecs.BOM_UTF8)) == codecs.BOM_UTF8 else 0
+        file.seek(offset)
+        while size := file.readinto(buffer):
+            at = 0
+            while (end := buffer.find(b"\n", at, size)) >= 0:
+                if not blank or NON_SPACE_BYTES_RE.search(buffer, at, end):
+                    yield Item(number, Span(path, start, offset + end - start))
+                number, blank = number + 1, True
+                start, at = offset + end + 1, end + 1
+            blank = blank and not NON_SPACE_BYTES_RE.search(buffer, at, size)
+            offset += size
+    if not blank:
+        yield Item(number, Span(path, start, offset - start))
+
+
 def decoded(item: Item) -> Item:
     """The item with its value decoded, when it was read without decoding."""
-    return _line_item(item.line, item.value.text) if isinstance(item.value, Line) else item
+    if isinstance(item.value, Line):
+        return _line_item(item.line, item.value.text)
+    if isinstance(item.value, Span):
+        try:
+            return _line_item(item.line, item.value.read())
+        except OSError as exc:
+            return Item(item.line, error=exc.strerror or str(exc))
+    return item
 
 
 def _chunks(stream: ByteStream) -> Iterator[bytes]:

@@ -1,24 +1,31 @@
 """A function mapped over a stream in worker processes, results in input order.
 
-Only a few items are in flight at a time, so memory stays bounded whatever the length
-of the stream, and results stream out as soon as each one's turn comes.
+Items travel in batches of about ``BATCH_WEIGHT`` (as the caller weighs them), so that
+small items do not each pay for a trip to a worker. Only a few batches are in flight
+at a time, so memory stays bounded whatever the length of the stream, and results
+stream out as soon as each one's turn comes.
 """
 
 from __future__ import annotations
 
 import itertools
-import multiprocessing
 import os
 import sys
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator
-from concurrent.futures import Future, ProcessPoolExecutor
-from typing import TypeVar
+from typing import TYPE_CHECKING, TypeVar
+
+if TYPE_CHECKING:
+    import multiprocessing.context
+    from concurrent.futures import Future
 
 T = TypeVar("T")
 R = TypeVar("R")
-# Items queued per worker: enough to keep every worker busy while results are written.
+# Batches queued per worker: enough to keep every worker busy while results are written.
 IN_FLIGHT_PER_JOB = 3
+# A batch closes once its items weigh this much, or hold this many items.
+BATCH_WEIGHT = 1 << 20
+BATCH_ITEMS = 256
 
 
 def cores() -> int:
@@ -30,6 +37,8 @@ def cores() -> int:
 
 
 def _context() -> multiprocessing.context.BaseContext:
+    import multiprocessing
+
     # Forked workers start at once with the modules this process has imported; a
     # started interpreter would import them anew, and from the working directory first
     # when that is a checkout. The pool forks before it starts a thread of its own.
@@ -38,22 +47,43 @@ def _context() -> multiprocessing.context.BaseContext:
     return multiprocessing.get_context("spawn")
 
 
-def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int) -> Iterator[R]:
+def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
+                weight: Callable[[T], int] = lambda item: BATCH_WEIGHT) -> Iterator[R]:
     """``map(function, items)``, computed in ``jobs`` processes when there is more than
-    one item and one job."""
+    one item and one job. By default every item is a batch of its own."""
     items = iter(items)
     head = list(itertools.islice(items, 2))
     if jobs <= 1 or len(head) < 2:
         yield from map(function, itertools.chain(head, items))
         return
+    # Imported only here: a run of one item or one job starts faster without them.
+    from concurrent.futures import ProcessPoolExecutor
+
     pool = ProcessPoolExecutor(jobs, mp_context=_context())
     try:
-        pending: deque[Future[R]] = deque()
-        for item in itertools.chain(head, items):
-            pending.append(pool.submit(function, item))
+        pending: deque[Future[list[R]]] = deque()
+        for batch in _batches(itertools.chain(head, items), weight):
+            pending.append(pool.submit(_map_batch, function, batch))
             if len(pending) >= jobs * IN_FLIGHT_PER_JOB:
-                yield pending.popleft().result()
+                yield from pending.popleft().result()
         while pending:
-            yield pending.popleft().result()
+            yield from pending.popleft().result()
     finally:
         pool.shutdown(cancel_futures=True)
+
+
+def _batches(items: Iterator[T], weight: Callable[[T], int]) -> Iterator[list[T]]:
+    batch: list[T] = []
+    total = 0
+    for item in items:
+        batch.append(item)
+        total += weight(item)
+        if total >= BATCH_WEIGHT or len(batch) >= BATCH_ITEMS:
+            yield batch
+            batch, total = [], 0
+    if batch:
+        yield batch
+
+
+def _map_batch(function: Callable[[T], R], batch: list[T]) -> list[R]:
+    return list(map(function, batch))

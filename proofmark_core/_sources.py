@@ -10,6 +10,8 @@ from __future__ import annotations
 
 import contextlib
 import io
+import os
+import stat
 import sys
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import replace
@@ -17,7 +19,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, cast
 
 from proofmark_core._checking import Unit
-from proofmark_core._input import Item, decoded, read_records
+from proofmark_core._input import Item, decoded, line_spans, read_records
 from proofmark_core._output import Where
 from proofmark_core._parquet import parquet_items
 from proofmark_core.logs import TURNS, LogError, find_logs, read_turns, sniff
@@ -36,12 +38,16 @@ class Inputs:
 
     With ``claims`` given, only the last turn of each input is kept, with those claims.
     JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes.
+    With ``in_place``, those of a plain JSONL file are not even read, only found: each is
+    a span of its file, for a worker process to read.
     """
 
     def __init__(self, names: Sequence[str], log_format: str,
-                 claims: list[Claim] | None = None, decode: bool = False) -> None:
+                 claims: list[Claim] | None = None, decode: bool = False,
+                 in_place: bool = False) -> None:
         self._names = names
         self._decode = decode
+        self._in_place = in_place and not decode
         self._format = log_format
         self._claims = claims
 
@@ -96,8 +102,11 @@ class Inputs:
         return sniff(LogFile(name)) if self._format == "auto" else self._format
 
     def _turn_records(self, name: str) -> Iterator[Unit]:
+        jsonl = plain_name(name).endswith(JSONL_SUFFIXES)
+        if jsonl and self._in_place and _regular_file(name):
+            yield from _numbered(name, line_spans(name), by_line=True)
+            return
         with _open(name) as stream:
-            jsonl = plain_name(name).endswith(JSONL_SUFFIXES)
             items = read_records(stream, jsonl=jsonl, decode=self._decode)
             yield from _numbered(STDIN if name == "-" else name, items, by_line=True)
 
@@ -128,6 +137,11 @@ def _numbered(label: str, items: Iterable[Item], by_line: bool) -> Iterator[Unit
 
 def _problem(where: Where, message: str) -> Unit:
     return Unit(where, Item(where.line or 1, error=message), {})
+
+
+def _regular_file(name: str) -> bool:
+    """A file that can be read at any offset: neither compressed, nor a pipe."""
+    return name != "-" and not name.endswith(".gz") and stat.S_ISREG(os.stat(name).st_mode)
 
 
 @contextlib.contextmanager

@@ -18,7 +18,7 @@ from functools import partial
 from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
-from proofmark_core._checking import Outcome, check_unit
+from proofmark_core._checking import Outcome, check_unit, unit_weight
 from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._parallel import cores, ordered_map
@@ -26,7 +26,7 @@ from proofmark_core._shape import ShapeError, as_claim
 from proofmark_core._sources import Inputs
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult
-from proofmark_core.hook import add_hook_parser, run_hook
+from proofmark_core._hook_parser import add_hook_parser, run_hook
 from proofmark_core.logs import FORMATS, find_logs
 
 if TYPE_CHECKING:
@@ -246,8 +246,8 @@ def _check(args: argparse.Namespace) -> int:
         with _output(args.output) as out:
             progress = Progress(sys.stderr)
             report = Report(_writer(args.format, progress, out), progress, args.fail_on)
-            units = Inputs(args.paths, args.log_format, claims)
-            for outcome in ordered_map(check, units, args.jobs):
+            units = Inputs(args.paths, args.log_format, claims, in_place=args.jobs > 1)
+            for outcome in ordered_map(check, units, args.jobs, unit_weight):
                 report.outcome(outcome)
             progress.clear()
             report.writer.end(report.tally)

@@ -1,7 +1,10 @@
 """Reading records in chunks of any size gives what reading the whole input gives."""
 
+import codecs
 import io
 import json
+import os
+import tempfile
 
 import pytest
 from hypothesis import given, strategies as st
@@ -51,3 +54,30 @@ def test_json_lines_read_in_small_chunks_give_one_record_per_line(records, chunk
     with pytest.MonkeyPatch.context() as monkeypatch:
         items = read(text, chunk, monkeypatch)
     assert [(item.line, item.value) for item in items] == list(enumerate(records, 1))
+
+
+LINE_PARTS = st.sampled_from([b'{"a": 1}', b'{"b": "\xc3\xa9"}', b"", b" \t", b"\r", b"{bad",
+                              b'{"c": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12]}'])
+
+
+@given(st.lists(LINE_PARTS, max_size=8), st.booleans(), st.booleans(), st.integers(1, 9))
+def test_lines_left_in_their_file_read_as_the_lines_themselves(parts, bom, newline_at_end,
+                                                              chunk):
+    data = (codecs.BOM_UTF8 if bom else b"") + b"\n".join(parts) + (b"\n" if newline_at_end
+                                                                     else b"")
+    with tempfile.TemporaryDirectory() as folder, pytest.MonkeyPatch.context() as monkeypatch:
+        path = os.path.join(folder, "turns.jsonl")
+        with open(path, "wb") as out:
+            out.write(data)
+        monkeypatch.setattr(_input, "SPAN_CHUNK", chunk)
+        in_place = [_input.decoded(item) for item in _input.line_spans(path)]
+    stream = io.BufferedReader(io.BytesIO(data))
+    assert in_place == list(_input.read_records(stream, jsonl=True))
+
+
+def test_a_line_whose_file_was_cut_since_is_an_error(tmp_path):
+    path = tmp_path / "turns.jsonl"
+    path.write_bytes(b'{"a": 1}\n{"b": 2}\n')
+    items = list(_input.line_spans(str(path)))
+    path.write_bytes(b'{"a": 1}\n')
+    assert _input.decoded(items[1]).error == "the file changed while it was read (line at byte 9)"

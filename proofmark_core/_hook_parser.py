@@ -1,0 +1,90 @@
+"""The arguments of ``proofmark hook``; what the hook does is imported only when it runs,
+so that the other commands start without it."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any, NoReturn
+
+from proofmark_core.api import VERDICTS
+
+COMMAND = "proofmark hook claude-code"
+DEFAULT_DEADLINE = 10.0
+
+
+def add_hook_parser(commands: Any) -> None:
+    """The ``hook`` command and its subcommands, added to the command line's subparsers."""
+    hook = commands.add_parser(
+        "hook", help="check an agent's claims as its turn ends (Claude Code Stop hook)",
+        description="Run as an agent's end-of-turn hook, or install it.")
+    kinds = hook.add_subparsers(dest="hook", required=True, metavar="HOOK",
+                                parser_class=_HookParser)
+    claude = kinds.add_parser(
+        "claude-code", lenient=True,
+        help="the Stop hook: reads Claude Code's payload on standard input",
+        description="Check the claims of the turn that is ending; when one gets a --fail-on "
+                    "verdict, send the agent back with the failing claims. Always exits 0.")
+    _hook_options(claude)
+    claude.add_argument("--max-rounds", type=_whole_number, default=2, metavar="N",
+                        help="send the agent back at most N times per turn (default: 2; "
+                             "0 only reports)")
+    claude.add_argument("--deadline", type=float, default=DEFAULT_DEADLINE, metavar="SECONDS",
+                        help=f"give up and let the turn end after this long "
+                             f"(default: {DEFAULT_DEADLINE:g})")
+    codex = kinds.add_parser(
+        "codex-notify", help="Codex's notify program: reports the turn's failing claims",
+        description="Check the turn that Codex just ended (it cannot be sent back): failing "
+                    "claims go to standard error and to --log. Always exits 0.")
+    _hook_options(codex)
+    codex.add_argument("payload", help="the JSON that Codex passes")
+    for action, verb in (("install", "add"), ("uninstall", "remove")):
+        settings = kinds.add_parser(
+            action, help=f"{verb} the Claude Code Stop hook in the settings",
+            description=f"{verb.capitalize()} the entry that runs `{COMMAND}` in "
+                        f".claude/settings.json of this directory (or ~/.claude/settings.json "
+                        f"with --user); other settings are left as they are.")
+        settings.add_argument("agent", choices=("claude-code",))
+        settings.add_argument("--user", action="store_true",
+                              help="the user's settings instead of the project's")
+
+
+def _hook_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--fail-on", type=_verdicts, default=frozenset({"contradicted"}),
+                        metavar="VERDICT[,VERDICT]",
+                        help="verdicts that fail a claim (default: contradicted)")
+    parser.add_argument("--log", metavar="FILE",
+                        help="append one JSON line per decision to FILE")
+
+
+def _verdicts(text: str) -> frozenset[str]:
+    names = frozenset(name.strip() for name in text.split(","))
+    if unknown := sorted(names - set(VERDICTS)):
+        raise argparse.ArgumentTypeError(
+            f"unknown verdict {unknown[0]!r} (choose from {', '.join(VERDICTS)})")
+    return names
+
+
+def _whole_number(text: str) -> int:
+    if not text.isdigit():
+        raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}")
+    return int(text)
+
+
+def run_hook(args: argparse.Namespace) -> int:
+    from proofmark_core.hook import RUNS  # what the hook does, imported only when it runs
+
+    return RUNS[args.hook](args)
+
+
+class _HookParser(argparse.ArgumentParser):
+    """Claude Code takes exit status 2 from a Stop hook as "send the agent back": a usage
+    error of the hook itself must let the turn end instead."""
+
+    def __init__(self, *args: Any, lenient: bool = False, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        self.lenient = lenient
+
+    def error(self, message: str) -> NoReturn:
+        if self.lenient:
+            self.exit(0, f"proofmark: {message}; the turn ends unchecked\n")
+        super().error(message)
