@@ -91,7 +91,8 @@ def line_spans(path: str) -> Iterator[Item]:
     buffer = bytearray(SPAN_CHUNK)
     number, blank = 1, True
     with open(path, "rb", buffering=0) as file:
-        offset = start = len(codecs.BOM_UTF8) if file.read(len(codecs.BOM_UTF8)) == codecs.BOM_UTF8 else 0
+        bom = codecs.BOM_UTF8
+        offset = start = len(bom) if file.read(len(bom)) == bom else 0
         file.seek(offset)
         while size := file.readinto(buffer):
             at = 0
