@@ -202,7 +202,9 @@ def test_rows_render_in_batches_as_the_reader_scrolls(browser, tmp_path):
         first = opened.page.locator("#claims-list article").count()
         assert 0 < first < len(results)
         while opened.page.locator("#more").is_visible():
-            opened.page.locator("#more").scroll_into_view_if_needed()
+            # The button may be hidden by the time it is reached: scroll only if it is not.
+            opened.page.evaluate("() => { const more = document.getElementById('more');"
+                                 " if (!more.hidden) more.scrollIntoView(); }")
             opened.page.mouse.wheel(0, 100_000)
         assert opened.texts("#claims-list article .t") == [r["text"] for r in worst_first(results)]
     finally:
