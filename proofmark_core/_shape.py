@@ -9,6 +9,8 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import TYPE_CHECKING, cast
 
+from proofmark_core._turn import plainly_sound
+
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim, RunLog
 
@@ -30,6 +32,9 @@ class ShapeError(ValueError):
 
 def split_record(record: object) -> tuple[RunLog, list[object]]:
     """The record's run log and its claims, once the record and its run log are sound."""
+    if plainly_sound(record):  # the common case, told natively; else look closer
+        fields = cast(dict[str, object], record)
+        return cast("RunLog", fields["run_log"]), cast(list[object], fields["claims"])
     fields = _object(record, "")
     run_log = cast(dict[str, object], _field(fields, "run_log", OBJECT, ""))
     claims = cast(list[object], _field(fields, "claims", ARRAY, ""))

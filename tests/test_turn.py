@@ -17,7 +17,8 @@ from adversarial import TEXT
 from fallback import outcome
 from hostile_inputs import DictSub, StrSub, scenario
 from proofmark_core import check_turn
-from proofmark_core._turn import check_claims
+from proofmark_core import _shape
+from proofmark_core._turn import check_claims, plainly_sound
 from runlogs import claim, event, ran, read, run_log, wrote
 from shared_data import REALDATA
 from test_hostile_generated import CLAIMS, RUN_LOGS
@@ -224,3 +225,46 @@ def test_every_real_turn(path):
             results = check_claims(claims, log)
             sample = range(0, len(claims), max(1, len(claims) // SAMPLED))
             assert [results[i] for i in sample] == [m.verify(claims[i], log) for i in sample]
+
+
+# --- the fast look at a record's shape ----------------------------------------------
+
+def shape_error(record):
+    """What the shape checks written in Python say of the record (None: sound)."""
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(_shape, "plainly_sound", lambda record: False)
+        try:
+            _shape.split_record(record)
+        except _shape.ShapeError as exc:
+            return str(exc)
+    return None
+
+
+def with_a_key_dropped(record, data):
+    """The record, and maybe one of its dicts without one of its keys."""
+    dicts = [record, record["run_log"]] + [
+        item for part in record["run_log"].values() if isinstance(part, list)
+        for item in part if isinstance(item, dict) and item]
+    if data.draw(st.booleans()):
+        fields = data.draw(st.sampled_from(dicts))
+        del fields[data.draw(st.sampled_from(sorted(fields)))]
+    return record
+
+
+@GENERATED
+@given(log=RUN_LOGS, data=st.data())
+def test_a_record_told_sound_natively_is_sound(log, data):
+    record = with_a_key_dropped({"run_log": log, "claims": []}, data)
+    if plainly_sound(record):
+        assert shape_error(record) is None
+
+
+@GENERATED
+@given(events=st.lists(EVENT, max_size=3), commands=st.lists(COMMAND, max_size=3),
+       written=st.lists(st.one_of(TEXT, st.none()), max_size=2),
+       external=st.lists(ARGS, max_size=2), data=st.data())
+def test_a_plain_record_is_told_sound_natively_exactly_when_it_is(events, commands, written,
+                                                                 external, data):
+    record = {"run_log": run_log(events, commands, written, external), "claims": []}
+    record = with_a_key_dropped(record, data)
+    assert plainly_sound(record) == (shape_error(record) is None)

@@ -4,6 +4,7 @@
 
 #include "binding/ref.hpp"
 #include "turn/check_claims.hpp"
+#include "turn/sound_record.hpp"
 
 namespace pm {
 namespace {
@@ -27,6 +28,14 @@ PyObject* check_claims_entry(PyObject* module, PyObject* args, PyObject* kwargs)
     return nullptr;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
+  }
+}
+
+PyObject* plainly_sound_entry(PyObject*, PyObject* record) {
+  try {
+    return PyBool_FromLong(plainly_sound_record(record));
+  } catch (const PyErrorSet&) {
+    return nullptr;
   }
 }
 
@@ -54,6 +63,10 @@ PyMethodDef kMethods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "check_claims(claims, run_log)\n--\n\n"
      "[verify(claim, run_log) for claim in claims], with the RunLog read once for all of them."},
+    {"plainly_sound", plainly_sound_entry, METH_O,
+     "plainly_sound(record)\n--\n\n"
+     "Whether a turn record of the exact types JSON decodes to has every field the engine\n"
+     "reads, with the types it reads them as. False only means: look closer."},
     {nullptr, nullptr, 0, nullptr},
 };
 
