@@ -65,11 +65,15 @@ class LogFile:
         decoding a JSONL line that does not even name "run_log"."""
         if self.path.is_dir():
             return False
+        readable = 0
         with open_input(self.path) as stream:
-            items = [item for item in itertools.islice(
-                read_records(stream, jsonl=self.jsonl, decode=False), SAMPLE_RECORDS)
-                if item.error is None]
-        return not items or any(_is_turn_record(item) for item in items)
+            records = read_records(stream, jsonl=self.jsonl, decode=False)
+            for item in itertools.islice(records, SAMPLE_RECORDS):
+                if item.error is None:
+                    if _is_turn_record(item):
+                        return True
+                    readable += 1
+        return not readable
 
     def document(self) -> object:
         if self._document is None:
