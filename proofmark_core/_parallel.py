@@ -8,6 +8,7 @@ stream out as soon as each one's turn comes.
 
 from __future__ import annotations
 
+import gc
 import itertools
 import os
 import sys
@@ -59,6 +60,9 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     # Imported only here: a run of one item or one job starts faster without them.
     from concurrent.futures import ProcessPoolExecutor
 
+    # What this process holds is never visited by the workers' garbage collections,
+    # which would otherwise copy every page of it into each forked worker.
+    gc.freeze()
     pool = ProcessPoolExecutor(jobs, mp_context=_context())
     try:
         pending: deque[Future[list[R]]] = deque()
@@ -70,6 +74,7 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
             yield from pending.popleft().result()
     finally:
         pool.shutdown(cancel_futures=True)
+        gc.unfreeze()
 
 
 def _batches(items: Iterator[T], weight: Callable[[T], int]) -> Iterator[list[T]]:
