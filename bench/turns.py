@@ -22,7 +22,6 @@ import gzip
 import json
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -115,13 +114,14 @@ def log_texts(run_log):
     return list(seen.values())
 
 
-def median_seconds(fn, repeats):
+def best_seconds(fn, repeats):
+    """The best of ``repeats`` timings: the one least disturbed by the machine's other work."""
     times = []
     for _ in range(repeats):
         t0 = time.perf_counter()
         fn()
         times.append(time.perf_counter() - t0)
-    return statistics.median(times)
+    return min(times)
 
 
 def claims_table(folder, repeats):
@@ -136,13 +136,13 @@ def claims_table(folder, repeats):
     claims = turn["claims"] + [c for i, t in enumerate(turns) if i != pick for c in t["claims"]]
     claims = claims[:max(CLAIM_COUNTS)]
 
-    parse = median_seconds(lambda: json.loads(line), repeats)
+    parse = best_seconds(lambda: json.loads(line), repeats)
     # _norm of every text, less what as many calls on an empty text cost: the native
     # normal form's own work, without the price of a call from Python.
     texts = log_texts(run_log)
     empties = [""] * len(texts)
-    norm_pass = (median_seconds(lambda: [engine._norm(t) for t in texts], repeats)
-                 - median_seconds(lambda: [engine._norm(t) for t in empties], repeats))
+    norm_pass = (best_seconds(lambda: [engine._norm(t) for t in texts], repeats)
+                 - best_seconds(lambda: [engine._norm(t) for t in empties], repeats))
     bound = 2 * (norm_pass + parse)
 
     print(f"\n### Cost of a turn against its number of claims ({sizes[pick] / 1e6:.1f} MB of "
@@ -156,10 +156,10 @@ def claims_table(folder, repeats):
     row(*["---"] * 6)
     for n in CLAIM_COUNTS:
         some = claims[:n]
-        turn_s = median_seconds(lambda: check_claims(some, run_log), repeats)
+        turn_s = best_seconds(lambda: check_claims(some, run_log), repeats)
         # verify per claim: measured on up to 100 claims and scaled, since it is slow.
         sample = some[:100]
-        per_claim_s = median_seconds(lambda: [engine.verify(c, run_log) for c in sample],
+        per_claim_s = best_seconds(lambda: [engine.verify(c, run_log) for c in sample],
                                      1) * n / len(sample)
         row(n, f"{turn_s * 1e3:.1f}", f"{turn_s * 1e3 / n:.3f}", f"{per_claim_s * 1e3:,.0f}",
             f"{per_claim_s / turn_s:,.0f}x", f"{turn_s / (norm_pass + parse):.2f}")
