@@ -17,11 +17,12 @@ from collections.abc import Callable, Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, BinaryIO, cast
 
-from proofmark_core._checking import Outcome, check_unit, unit_weight
+from proofmark_core._checking import Outcome
 from proofmark_core._output import Where
 from proofmark_core._parallel import ordered_map
 from proofmark_core._parquet import ParquetWriter, pyarrow_module
 from proofmark_core._sources import Inputs
+from proofmark_core._tasks import check_task, task_weight
 
 # Column name: pyarrow type, in the order rows are written.
 ROW_COLUMNS = {
@@ -70,10 +71,11 @@ def row_place(row: Row) -> Where:
 def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
     """The rows of every input, in input order, checked in ``jobs`` processes."""
     with staged(paths) as (local, original):
-        units = Inputs(local, log_format, in_place=jobs > 1)
-        for outcome in ordered_map(check_unit, units, jobs, unit_weight):
-            for row in outcome_rows(outcome):
-                yield {**row, "file": original(str(row["file"]))}
+        units = Inputs(local, log_format, for_workers=jobs > 1)
+        for outcomes in ordered_map(check_task, units, jobs, task_weight):
+            for outcome in outcomes:
+                for row in outcome_rows(outcome):
+                    yield {**row, "file": original(str(row["file"]))}
 
 
 @contextlib.contextmanager

@@ -7,7 +7,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, replace
 
-from proofmark_core._input import Item, Line, Span, decoded
+from proofmark_core._input import Item, decoded
 from proofmark_core._output import Where
 from proofmark_core._shape import ShapeError, as_claim, split_record
 from proofmark_core.api import ClaimResult, check_claim, check_turn
@@ -21,20 +21,6 @@ class Unit:
     where: Where
     item: Item
     skipped: dict[str, int]
-
-
-# What a turn from an agent log weighs in a batch of work: about what its record takes.
-LOG_TURN_WEIGHT = 1 << 16
-
-
-def unit_weight(unit: Unit) -> int:
-    """About the bytes of the unit's record, for batching work."""
-    value = unit.item.value
-    if isinstance(value, Line):
-        return len(value.text)
-    if isinstance(value, Span):
-        return value.size
-    return LOG_TURN_WEIGHT
 
 
 # A result or an error message, where it belongs, and for a result its log excerpt.

@@ -14,7 +14,7 @@ import os
 import stat
 import sys
 from collections.abc import Iterable, Iterator, Sequence
-from dataclasses import replace
+from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import TYPE_CHECKING, cast
 
@@ -33,21 +33,32 @@ JSONL_SUFFIXES = (".jsonl", ".ndjson")
 PARQUET = "parquet"
 
 
+@dataclass(frozen=True, slots=True)
+class WholeLog:
+    """An agent log not read yet, in the format told: a worker process reads it and
+    checks its turns."""
+
+    path: str
+    log_format: str
+
+
 class Inputs:
     """Every turn of the named inputs, in order.
 
     With ``claims`` given, only the last turn of each input is kept, with those claims.
     JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes.
-    With ``in_place``, those of a plain JSONL file are not even read, only found: each is
-    a span of its file, for a worker process to read.
+    ``for_workers`` leaves the reading to worker processes: the lines of a plain JSONL
+    file are only found, each a span of its file, and an agent log comes as one unit
+    holding a :class:`WholeLog` (but with claims given, whose last turn is wanted here).
     """
 
     def __init__(self, names: Sequence[str], log_format: str,
                  claims: list[Claim] | None = None, decode: bool = False,
-                 in_place: bool = False) -> None:
+                 for_workers: bool = False) -> None:
         self._names = names
         self._decode = decode
-        self._in_place = in_place and not decode
+        self._in_place = for_workers and not decode
+        self._whole_logs = self._in_place and claims is None
         self._format = log_format
         self._claims = claims
 
@@ -83,6 +94,8 @@ class Inputs:
                 yield from self._parquet_records(name)
             elif log_format == TURNS:
                 yield from self._turn_records(name)
+            elif self._whole_logs:
+                yield Unit(Where(name), Item(1, WholeLog(name, log_format)), {})
             else:
                 yield from self._log_turns(name, log_format)
         except LogError as exc:

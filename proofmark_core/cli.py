@@ -18,12 +18,13 @@ from functools import partial
 from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
-from proofmark_core._checking import Outcome, check_unit, unit_weight
+from proofmark_core._checking import Outcome
 from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._parallel import cores, ordered_map
 from proofmark_core._shape import ShapeError, as_claim
 from proofmark_core._sources import Inputs
+from proofmark_core._tasks import check_task, task_weight
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult
 from proofmark_core._hook_parser import add_hook_parser, run_hook
@@ -241,14 +242,15 @@ def _claims_file(name: str | None) -> list[Claim] | None:
 
 def _check(args: argparse.Namespace) -> int:
     claims = _claims_file(args.claims)
-    check = partial(check_unit, excerpts=args.excerpts or args.format == "html")
+    check = partial(check_task, excerpts=args.excerpts or args.format == "html")
     try:
         with _output(args.output) as out:
             progress = Progress(sys.stderr)
             report = Report(_writer(args.format, progress, out), progress, args.fail_on)
-            units = Inputs(args.paths, args.log_format, claims, in_place=args.jobs > 1)
-            for outcome in ordered_map(check, units, args.jobs, unit_weight):
-                report.outcome(outcome)
+            units = Inputs(args.paths, args.log_format, claims, for_workers=args.jobs > 1)
+            for outcomes in ordered_map(check, units, args.jobs, task_weight):
+                for outcome in outcomes:
+                    report.outcome(outcome)
             progress.clear()
             report.writer.end(report.tally)
             out.flush()

@@ -22,8 +22,10 @@ def _verdicts(stdout):
 
 @pytest.mark.parametrize("folder", [FIXTURES, pytest.param(TRAJECTORIES, marks=needs(TRAJECTORIES))])
 def test_a_folder_of_logs_checks_as_its_import(folder, tmp_path):
-    direct = run("check", "--format", "jsonl", folder)
+    direct = run("check", "--format", "jsonl", "--jobs", "1", folder)
     assert direct.returncode in (0, 1) and direct.stderr == b""
+    # Workers read whole logs: the same report, in the same order.
+    assert run("check", "--format", "jsonl", "--jobs", "2", folder).stdout == direct.stdout
     verdicts, summary = _verdicts(direct.stdout)
     assert {agent for agent, *_ in verdicts} >= AGENTS - {"codex"} and summary["errors"] == 0
     imported, alone = tmp_path / "turns.jsonl", tmp_path / "one-job.jsonl"
@@ -53,8 +55,9 @@ BROKEN = {
 }
 
 
+@pytest.mark.parametrize("jobs", ["1", "2"])
 @pytest.mark.parametrize("name", list(BROKEN))
-def test_a_broken_log_is_one_line_and_the_others_are_checked(name, tmp_path):
+def test_a_broken_log_is_one_line_and_the_others_are_checked(name, jobs, tmp_path):
     content, message = BROKEN[name]
     if not isinstance(content, bytes):  # a real log cut off in the middle of a line
         lines = content.read_bytes().splitlines(keepends=True)
@@ -62,7 +65,7 @@ def test_a_broken_log_is_one_line_and_the_others_are_checked(name, tmp_path):
     broken = tmp_path / name
     broken.write_bytes(content)
     good = FIXTURES / "swe-agent" / "1x.traj"
-    done = run("check", "--format", "jsonl", broken, good)
+    done = run("check", "--format", "jsonl", "--jobs", jobs, broken, good)
     assert done.returncode == 2
     errors = done.stderr.decode().splitlines()
     assert len(errors) == 1 and errors[0].startswith(f"proofmark: {broken}:")
