@@ -7,7 +7,8 @@ Each run is the whole command in a child process (start-up, reading, checking, w
 to /dev/null), timed by wall clock; the best of --repeat runs is kept, the runs to be
 compared taking turns so that a busy moment of the machine falls on all of them alike.
 Each file is read as it is (gzip) and decompressed into a temporary folder first, which
-is never inside the project.
+is never inside the project. A folder of agent logs made of the test fixtures (three
+sessions of 3 MB of each JSONL format) is checked too.
 """
 
 import argparse
@@ -23,7 +24,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path[:0] = [ROOT, HERE]
 
+from logs import SESSIONS, session_of  # noqa: E402
 from run import REALDATA_CANDIDATES, machine  # noqa: E402
+
+LOG_SESSIONS_EACH = 3
+LOG_SESSION_BYTES = 3_000_000
 
 
 def seconds(args):
@@ -76,6 +81,16 @@ def ray_start_seconds():
     return time.perf_counter() - started
 
 
+def log_folder(tmp):
+    folder = os.path.join(tmp, "logs")
+    for agent, fixture in SESSIONS.items():
+        for number in range(LOG_SESSIONS_EACH):
+            session = os.path.join(folder, f"{agent}-{number}")
+            os.makedirs(session)
+            session_of(fixture, LOG_SESSION_BYTES, session)
+    return folder
+
+
 def report(name, path, args):
     check = ["check", "--format", "jsonl", path]
     runs = {"check --jobs 1": check + ["--jobs", "1"], "check --jobs 2": check + ["--jobs", "2"]}
@@ -115,6 +130,7 @@ def main():
                 shutil.copyfileobj(src, dst)
             for path in (packed, plain):
                 report(os.path.basename(path), path, args)
+        report("a folder of 9 agent logs", log_folder(tmp), args)
     if not args.no_ray:
         print(f"\nStarting and stopping a local Ray alone: {ray_start_seconds():.2f} s")
 
