@@ -19,6 +19,7 @@ from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
 from proofmark_core._checking import Outcome
+from proofmark_core._hook_parser import add_hook_parser, run_hook
 from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
 from proofmark_core._parallel import cores, ordered_map
@@ -27,7 +28,6 @@ from proofmark_core._sources import Inputs
 from proofmark_core._tasks import check_task, task_weight
 from proofmark_core._terminal import Progress, one_line, wants_colour
 from proofmark_core.api import VERDICTS, ClaimResult
-from proofmark_core._hook_parser import add_hook_parser, run_hook
 from proofmark_core.logs import FORMATS, find_logs
 
 if TYPE_CHECKING:
