@@ -17,9 +17,9 @@ from collections.abc import Callable, Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, BinaryIO, cast
 
-from proofmark_core._checking import Outcome
+from proofmark_core._checking import Outcome, Unit
 from proofmark_core._output import Where
-from proofmark_core._parallel import ordered_map
+from proofmark_core._parallel import WorkerDied, ordered_map
 from proofmark_core._parquet import ParquetWriter, pyarrow_module
 from proofmark_core._sources import Inputs
 from proofmark_core._tasks import check_task, task_weight
@@ -72,10 +72,15 @@ def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
     """The rows of every input, in input order, checked in ``jobs`` processes."""
     with staged(paths) as (local, original):
         units = Inputs(local, log_format, for_workers=jobs > 1)
-        for outcomes in ordered_map(check_task, units, jobs, task_weight):
-            for outcome in outcomes:
-                for row in outcome_rows(outcome):
-                    yield {**row, "file": original(str(row["file"]))}
+        try:
+            for outcomes in ordered_map(check_task, units, jobs, task_weight):
+                for outcome in outcomes:
+                    for row in outcome_rows(outcome):
+                        yield {**row, "file": original(str(row["file"]))}
+        except WorkerDied as exc:
+            where = cast(Unit, exc.items[0]).where
+            yield {**problem_row(where, f"{exc}; this turn and those after it are not "
+                                        "checked"), "file": original(where.file)}
 
 
 @contextlib.contextmanager

@@ -29,6 +29,16 @@ BATCH_WEIGHT = 1 << 20
 BATCH_ITEMS = 256
 
 
+class WorkerDied(RuntimeError):
+    """A worker process ended before it gave back its results (killed, or out of
+    memory). ``items`` are those of the first batch whose results never came."""
+
+    def __init__(self, items: list[object]) -> None:
+        super().__init__("a worker process ended before it gave back its results "
+                         "(killed, or out of memory?)")
+        self.items = items
+
+
 def cores() -> int:
     """The cores this process may run on."""
     try:
@@ -59,19 +69,23 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
         return
     # Imported only here: a run of one item or one job starts faster without them.
     from concurrent.futures import ProcessPoolExecutor
+    from concurrent.futures.process import BrokenProcessPool
 
     # What this process holds is never visited by the workers' garbage collections,
     # which would otherwise copy every page of it into each forked worker.
     gc.freeze()
     pool = ProcessPoolExecutor(jobs, mp_context=_context())
     try:
-        pending: deque[Future[list[R]]] = deque()
+        pending: deque[tuple[list[T], Future[list[R]]]] = deque()
         for batch in _batches(itertools.chain(head, items), weight):
-            pending.append(pool.submit(_map_batch, function, batch))
+            try:
+                pending.append((batch, pool.submit(_map_batch, function, batch)))
+            except BrokenProcessPool:
+                raise WorkerDied(list(pending[0][0] if pending else batch)) from None
             if len(pending) >= jobs * IN_FLIGHT_PER_JOB:
-                yield from pending.popleft().result()
+                yield from _results(*pending.popleft())
         while pending:
-            yield from pending.popleft().result()
+            yield from _results(*pending.popleft())
     finally:
         pool.shutdown(cancel_futures=True)
         gc.unfreeze()
@@ -88,6 +102,15 @@ def _batches(items: Iterator[T], weight: Callable[[T], int]) -> Iterator[list[T]
             batch, total = [], 0
     if batch:
         yield batch
+
+
+def _results(batch: list[T], future: Future[list[R]]) -> list[R]:
+    from concurrent.futures.process import BrokenProcessPool
+
+    try:
+        return future.result()
+    except BrokenProcessPool:
+        raise WorkerDied(list(batch)) from None
 
 
 def _map_batch(function: Callable[[T], R], batch: list[T]) -> list[R]:

@@ -18,11 +18,11 @@ from functools import partial
 from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
-from proofmark_core._checking import Outcome
+from proofmark_core._checking import Outcome, Unit
 from proofmark_core._hook_parser import add_hook_parser, run_hook
 from proofmark_core._input import decoded
 from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
-from proofmark_core._parallel import cores, ordered_map
+from proofmark_core._parallel import WorkerDied, cores, ordered_map
 from proofmark_core._shape import ShapeError, as_claim
 from proofmark_core._sources import Inputs
 from proofmark_core._tasks import check_task, task_weight
@@ -248,9 +248,13 @@ def _check(args: argparse.Namespace) -> int:
             progress = Progress(sys.stderr)
             report = Report(_writer(args.format, progress, out), progress, args.fail_on)
             units = Inputs(args.paths, args.log_format, claims, for_workers=args.jobs > 1)
-            for outcomes in ordered_map(check, units, args.jobs, task_weight):
-                for outcome in outcomes:
-                    report.outcome(outcome)
+            try:
+                for outcomes in ordered_map(check, units, args.jobs, task_weight):
+                    for outcome in outcomes:
+                        report.outcome(outcome)
+            except WorkerDied as exc:
+                report.error(cast(Unit, exc.items[0]).where, f"{exc}; this turn and those "
+                                                             "after it are not checked")
             progress.clear()
             report.writer.end(report.tally)
             out.flush()

@@ -5,12 +5,15 @@ Every path must give what the plain single-process ``proofmark check`` gives.
 
 import gzip
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
+from proofmark_core import _batch, cli
+from proofmark_core._tasks import check_task
 from test_cli import CLAIMS, EMPTY_LOG, jsonl, jsonl_results, run
 
 COMMON = ("file", "agent", "session", "claim", "kind", "text", "verdict", "evidence")
@@ -68,6 +71,30 @@ def test_gzip_input_cut_short_is_checked_up_to_the_cut(tmp_path):
         "the file is cut short")
     results, last = jsonl_results(done.stdout)
     assert results and last["summary"]["records"] < 400
+
+
+def _dies_in_its_worker(unit, excerpts=False):
+    if unit.where.record == 3:
+        os._exit(1)
+    return check_task(unit, excerpts)
+
+
+@pytest.mark.parametrize("command", ["check", "batch"])
+def test_a_worker_that_dies_is_one_error_and_the_report_still_ends(command, tmp_path,
+                                                                   monkeypatch, capsys):
+    path, out = _turns(tmp_path), tmp_path / "rows.jsonl"
+    monkeypatch.setattr(cli, "check_task", _dies_in_its_worker)
+    monkeypatch.setattr(_batch, "check_task", _dies_in_its_worker)
+    args = ["--format", "jsonl"] if command == "check" else ["-o", str(out)]
+    assert cli.main([command, "--jobs", "2", *args, str(path)]) == 2
+    stdout, stderr = capsys.readouterr()
+    assert (f"proofmark: {path}:1: record 0: a worker process ended before it gave back its "
+            "results (killed, or out of memory?); this turn and those after it are not "
+            "checked\n") in stderr
+    if command == "check":
+        assert json.loads(stdout.splitlines()[-1])["summary"]["errors"] == 1
+    else:
+        assert json.loads(out.read_text().splitlines()[-1])["error"].startswith("a worker")
 
 
 def test_import_writes_records_that_check_the_same(tmp_path):
