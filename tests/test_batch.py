@@ -5,16 +5,13 @@ Every path must give what the plain single-process ``proofmark check`` gives.
 
 import gzip
 import json
-import os
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from proofmark_core import _batch, cli
-from proofmark_core._tasks import check_task
-from test_cli import CLAIMS, EMPTY_LOG, jsonl, jsonl_results, run
+from test_cli import CLAIMS, EMPTY_LOG, PACKAGE_HOME, _env, jsonl, jsonl_results, run
 
 COMMON = ("file", "agent", "session", "claim", "kind", "text", "verdict", "evidence")
 
@@ -73,26 +70,33 @@ def test_gzip_input_cut_short_is_checked_up_to_the_cut(tmp_path):
     assert results and last["summary"]["records"] < 400
 
 
-def _dies_in_its_worker(unit, excerpts=False):
+# The command with a check whose worker dies at the fourth record.
+DIES_IN_ITS_WORKER = """
+import os, sys
+from proofmark_core import _batch, _tasks, cli
+
+def dies(unit, excerpts=False):
     if unit.where.record == 3:
         os._exit(1)
-    return check_task(unit, excerpts)
+    return _tasks.check_task(unit, excerpts)
+
+cli.check_task = _batch.check_task = dies
+sys.exit(cli.main(sys.argv[1:]))
+"""
 
 
 @pytest.mark.parametrize("command", ["check", "batch"])
-def test_a_worker_that_dies_is_one_error_and_the_report_still_ends(command, tmp_path,
-                                                                   monkeypatch, capsys):
+def test_a_worker_that_dies_is_one_error_and_the_report_still_ends(command, tmp_path):
     path, out = _turns(tmp_path), tmp_path / "rows.jsonl"
-    monkeypatch.setattr(cli, "check_task", _dies_in_its_worker)
-    monkeypatch.setattr(_batch, "check_task", _dies_in_its_worker)
     args = ["--format", "jsonl"] if command == "check" else ["-o", str(out)]
-    assert cli.main([command, "--jobs", "2", *args, str(path)]) == 2
-    stdout, stderr = capsys.readouterr()
+    done = subprocess.run([sys.executable, "-c", DIES_IN_ITS_WORKER, command, "--jobs", "2",
+                           *args, str(path)], capture_output=True, cwd=PACKAGE_HOME, env=_env())
+    assert done.returncode == 2
     assert (f"proofmark: {path}:1: record 0: a worker process ended before it gave back its "
             "results (killed, or out of memory?); this turn and those after it are not "
-            "checked\n") in stderr
+            "checked\n").encode() in done.stderr
     if command == "check":
-        assert json.loads(stdout.splitlines()[-1])["summary"]["errors"] == 1
+        assert json.loads(done.stdout.splitlines()[-1])["summary"]["errors"] == 1
     else:
         assert json.loads(out.read_text().splitlines()[-1])["error"].startswith("a worker")
 
