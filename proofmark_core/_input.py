@@ -11,7 +11,7 @@ import codecs
 import itertools
 import json
 import re
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 from functools import partial
 from typing import Protocol
@@ -67,22 +67,28 @@ class ByteStream(Protocol):
     def read1(self, size: int = ..., /) -> bytes: ...
 
 
-def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True) -> Iterator[Item]:
+JsonlLines = Callable[[Iterator[bytes]], Iterator[Item]]
+
+
+def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True,
+                 spool: JsonlLines | None = None) -> Iterator[Item]:
     """Every record of the stream, in order; an input that holds none yields nothing.
 
     Without ``decode``, each record of a JSONL input comes as a :class:`Line`, so that
-    it can be decoded where it is used (in another process).
+    it can be decoded where it is used (in another process). With ``spool``, the
+    chunks of a JSONL input go to it, which makes the items of their lines.
     """
-    chunks = _chunks(stream)
+    chunks = _chunks(stream, SPAN_CHUNK if spool else CHUNK)
+    lines = spool or (lambda chunks: _jsonl(_lines(chunks), decode))
     if jsonl:
-        return _jsonl(_lines(chunks), decode)
+        return lines(chunks)
     head = _head(chunks)
     chunks = itertools.chain([head], chunks)
     start = head.lstrip(WHITESPACE)[:1]
     if start == b"[":
         return _ListReader(chunks).items()
     if start == b"{" and _first_line_is_json(head):
-        return _jsonl(_lines(chunks), decode)
+        return lines(chunks)
     return _document(b"".join(chunks))
 
 
@@ -119,9 +125,9 @@ def decoded(item: Item) -> Item:
     return item
 
 
-def _chunks(stream: ByteStream) -> Iterator[bytes]:
+def _chunks(stream: ByteStream, size: int) -> Iterator[bytes]:
     # read1 hands over what a pipe has now instead of waiting for a full chunk.
-    chunks = iter(partial(stream.read1, CHUNK), b"")
+    chunks = iter(partial(stream.read1, size), b"")
     first = next(chunks, b"")
     return itertools.chain([first.removeprefix(codecs.BOM_UTF8)], chunks)
 

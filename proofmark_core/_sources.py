@@ -22,6 +22,7 @@ from proofmark_core._checking import Unit
 from proofmark_core._input import Item, decoded, line_spans, read_records
 from proofmark_core._output import Where
 from proofmark_core._parquet import parquet_items
+from proofmark_core._spool import spooled_lines, spooling
 from proofmark_core.logs import TURNS, LogError, find_logs, read_turns, sniff
 from proofmark_core.logs._file import LogFile, open_input, plain_name
 
@@ -48,7 +49,8 @@ class Inputs:
     With ``claims`` given, only the last turn of each input is kept, with those claims.
     JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes.
     ``for_workers`` leaves the reading to worker processes: the lines of a plain JSONL
-    file are only found, each a span of its file, and an agent log comes as one unit
+    file are only found, each a span of its file (those of a compressed file or of a
+    pipe, a span of a memory file they are put in), and an agent log comes as one unit
     holding a :class:`WholeLog` (but with claims given, whose last turn is wanted here).
     """
 
@@ -119,8 +121,9 @@ class Inputs:
         if jsonl and self._in_place and _regular_file(name):
             yield from _numbered(name, line_spans(name), by_line=True)
             return
+        spool = spooled_lines if self._in_place and spooling() else None
         with _open(name) as stream:
-            items = read_records(stream, jsonl=jsonl, decode=self._decode)
+            items = read_records(stream, jsonl=jsonl, decode=self._decode, spool=spool)
             yield from _numbered(STDIN if name == "-" else name, items, by_line=True)
 
     def _parquet_records(self, name: str) -> Iterator[Unit]:

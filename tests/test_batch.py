@@ -49,12 +49,16 @@ def test_workers_keep_input_order_and_every_error(jobs, tmp_path):
         f"proofmark: {tmp_path / 'missing.jsonl'}: No such file or directory"]
 
 
-def test_gzip_input_reads_as_the_plain_file(tmp_path):
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_gzip_and_piped_input_read_as_the_plain_file(jobs, tmp_path):
     path = _turns(tmp_path)
     packed = tmp_path / "turns.jsonl.gz"
     packed.write_bytes(gzip.compress(path.read_bytes()))
-    plain, zipped = run("check", "--format", "jsonl", path), run("check", "--format", "jsonl", packed)
+    plain = run("check", "--format", "jsonl", "--jobs", "1", path)
+    zipped = run("check", "--format", "jsonl", "--jobs", jobs, packed)
+    piped = run("check", "--format", "jsonl", "--jobs", jobs, "-", stdin=path.read_bytes())
     assert zipped.stdout.replace(b".jsonl.gz", b".jsonl") == plain.stdout
+    assert piped.stdout.replace(b"<stdin>", str(path).encode()) == plain.stdout
 
 
 def test_gzip_input_cut_short_is_checked_up_to_the_cut(tmp_path):

@@ -9,7 +9,7 @@ import tempfile
 import pytest
 from hypothesis import given, strategies as st
 
-from proofmark_core import _input
+from proofmark_core import _input, _spool
 
 JSON_VALUES = st.recursive(
     st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(),
@@ -81,3 +81,52 @@ def test_a_line_whose_file_was_cut_since_is_an_error(tmp_path):
     items = list(_input.line_spans(str(path)))
     path.write_bytes(b'{"a": 1}\n')
     assert _input.decoded(items[1]).error == "the file changed while it was read (line at byte 9)"
+
+
+needs_memory_files = pytest.mark.skipif(not _spool.spooling(), reason="no memory files here")
+
+
+@needs_memory_files
+@given(st.lists(LINE_PARTS, max_size=8), st.booleans(), st.booleans(), st.integers(1, 9),
+       st.integers(1, 40))
+def test_lines_put_in_memory_files_read_as_the_lines_themselves(parts, jsonl, newline_at_end,
+                                                                chunk, segment):
+    data = b"\n".join(parts) + (b"\n" if newline_at_end else b"")
+    with pytest.MonkeyPatch.context() as monkeypatch:
+        monkeypatch.setattr(_input, "SPAN_CHUNK", chunk)
+        monkeypatch.setattr(_spool, "SEGMENT", segment)
+        stream = io.BufferedReader(io.BytesIO(data), buffer_size=chunk)
+        spooled = [_input.decoded(item) for item in
+                   _input.read_records(stream, jsonl=jsonl, spool=_spool.spooled_lines)]
+    stream = io.BufferedReader(io.BytesIO(data))
+    assert spooled == list(_input.read_records(stream, jsonl=jsonl))
+
+
+def open_files():
+    return len(os.listdir("/proc/self/fd"))
+
+
+@needs_memory_files
+def test_memory_files_close_with_the_last_span_of_each(monkeypatch):
+    monkeypatch.setattr(_spool, "SEGMENT", 100)
+    lines = [b'{"n": %d}\n' % n for n in range(300)]
+    before = open_files()
+    # Spans dropped as they come: two files at most are open at a time.
+    assert max(open_files() for _ in _spool.spooled_lines(lines)) <= before + 2
+    spans = [item.value for item in _spool.spooled_lines(lines)]
+    assert len({span.path for span in spans}) > 10
+    del spans
+    assert open_files() == before
+
+
+@needs_memory_files
+def test_a_forked_worker_reads_the_spans_and_holds_no_memory_file_open():
+    item = next(_spool.spooled_lines([b'{"a": 1}\n']))
+    pid = os.fork()
+    if pid == 0:
+        try:
+            os.fstat(item.value.segment.fd)
+        except OSError:
+            os._exit(0 if _input.decoded(item).value == {"a": 1} else 1)
+        os._exit(2)
+    assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0
