@@ -4,6 +4,8 @@ import codecs
 import io
 import json
 import os
+import subprocess
+import sys
 import tempfile
 
 import pytest
@@ -119,14 +121,22 @@ def test_memory_files_close_with_the_last_span_of_each(monkeypatch):
     assert open_files() == before
 
 
+# Run in a process of its own: forking the test runner's threads is unsafe.
+FORKED_WORKER = """
+import os
+from proofmark_core import _input, _spool
+item = next(_spool.spooled_lines([b'{"a": 1}\\n']))
+pid = os.fork()
+if pid == 0:
+    try:
+        os.fstat(item.value.segment.fd)
+    except OSError:
+        os._exit(0 if _input.decoded(item).value == {"a": 1} else 1)
+    os._exit(2)
+raise SystemExit(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+"""
+
+
 @needs_memory_files
 def test_a_forked_worker_reads_the_spans_and_holds_no_memory_file_open():
-    item = next(_spool.spooled_lines([b'{"a": 1}\n']))
-    pid = os.fork()
-    if pid == 0:
-        try:
-            os.fstat(item.value.segment.fd)
-        except OSError:
-            os._exit(0 if _input.decoded(item).value == {"a": 1} else 1)
-        os._exit(2)
-    assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0
+    assert subprocess.run([sys.executable, "-c", FORKED_WORKER]).returncode == 0
