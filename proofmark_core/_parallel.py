@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import gc
 import itertools
+import math
 import os
 import sys
 from collections import deque
@@ -27,6 +28,10 @@ IN_FLIGHT_PER_JOB = 3
 # A batch closes once its items weigh this much, or hold this many items.
 BATCH_WEIGHT = 1 << 20
 BATCH_ITEMS = 256
+# A cgroup's CPU quota: version 2 ("quota period"), else version 1.
+CPU_MAX = "/sys/fs/cgroup/cpu.max"
+CFS_QUOTA = "/sys/fs/cgroup/cpu/cpu.cfs_quota_us"
+CFS_PERIOD = "/sys/fs/cgroup/cpu/cpu.cfs_period_us"
 
 
 class WorkerDied(RuntimeError):
@@ -40,11 +45,32 @@ class WorkerDied(RuntimeError):
 
 
 def cores() -> int:
-    """The cores this process may run on."""
+    """The cores this process may run on, but no more than its CPU quota (a
+    container's limit) lets it keep busy at once."""
     try:
-        return len(os.sched_getaffinity(0))
+        count = len(os.sched_getaffinity(0))
     except AttributeError:  # not on Linux
         return os.cpu_count() or 1
+    quota = _cpu_quota()
+    return count if quota is None else max(1, min(count, math.ceil(quota)))
+
+
+def _cpu_quota() -> float | None:
+    """The processors' worth of time that this process's cgroup may use, if limited."""
+    limit = _first_line(CPU_MAX) or f"{_first_line(CFS_QUOTA)} {_first_line(CFS_PERIOD)}"
+    try:
+        quota, period = map(int, limit.split())
+        return quota / period if quota > 0 else None
+    except (ValueError, ZeroDivisionError):  # "max": no limit
+        return None
+
+
+def _first_line(path: str) -> str:
+    try:
+        with open(path) as file:
+            return file.readline().strip()
+    except OSError:
+        return ""
 
 
 def _context() -> multiprocessing.context.BaseContext:

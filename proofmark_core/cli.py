@@ -200,7 +200,8 @@ def _add_inputs(command: argparse.ArgumentParser) -> None:
                          help="a JSON list of claims to check against the last turn of each "
                               "input, instead of the claims taken from its closing message")
     command.add_argument("--jobs", "-j", type=_positive, default=cores(), metavar="N",
-                         help="worker processes (default: the number of cores)")
+                         help="worker processes (default: the number of cores, within the "
+                              "CPU quota)")
 
 
 def _positive(text: str) -> int:

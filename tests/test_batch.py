@@ -5,12 +5,14 @@ Every path must give what the plain single-process ``proofmark check`` gives.
 
 import gzip
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
+from proofmark_core import _parallel
 from test_cli import CLAIMS, EMPTY_LOG, PACKAGE_HOME, _env, jsonl, jsonl_results, run
 
 COMMON = ("file", "agent", "session", "claim", "kind", "text", "verdict", "evidence")
@@ -72,6 +74,28 @@ def test_gzip_input_cut_short_is_checked_up_to_the_cut(tmp_path):
         "the file is cut short")
     results, last = jsonl_results(done.stdout)
     assert results and last["summary"]["records"] < 400
+
+
+@pytest.mark.parametrize("cpu_max, cfs, cores", [
+    ("max 100000", None, 8),
+    ("150000 100000", None, 2),
+    ("50000 100000", None, 1),
+    ("1600000 100000", None, 8),
+    (None, ("-1", "100000"), 8),
+    (None, ("300000", "100000"), 3),
+    (None, None, 8),
+    ("garbage", None, 8),
+])
+def test_workers_by_default_as_many_as_the_cpu_quota_keeps_busy(cpu_max, cfs, cores, tmp_path,
+                                                                monkeypatch):
+    files = [("CPU_MAX", cpu_max), *zip(("CFS_QUOTA", "CFS_PERIOD"), cfs or [None] * 2)]
+    for name, text in files:
+        path = tmp_path / name
+        if text is not None:
+            path.write_text(text + "\n")
+        monkeypatch.setattr(_parallel, name, str(path))
+    monkeypatch.setattr(os, "sched_getaffinity", lambda pid: set(range(8)))
+    assert _parallel.cores() == cores
 
 
 # The command with a check whose worker dies at the fourth record.
