@@ -12,6 +12,7 @@ import gc
 import itertools
 import math
 import os
+import signal
 import sys
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator
@@ -100,7 +101,7 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     # What this process holds is never visited by the workers' garbage collections,
     # which would otherwise copy every page of it into each forked worker.
     gc.freeze()
-    pool = ProcessPoolExecutor(jobs, mp_context=_context())
+    pool = ProcessPoolExecutor(jobs, mp_context=_context(), initializer=_leave_interrupts)
     try:
         pending: deque[tuple[list[T], Future[list[R]]]] = deque()
         for batch in _batches(itertools.chain(head, items), weight):
@@ -115,6 +116,12 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     finally:
         pool.shutdown(cancel_futures=True)
         gc.unfreeze()
+
+
+def _leave_interrupts() -> None:
+    """Ctrl-C reaches every process of the terminal's group; this one, which shuts the
+    pool down, answers it, not each worker with a traceback of its own."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
 def _batches(items: Iterator[T], weight: Callable[[T], int]) -> Iterator[list[T]]:

@@ -6,14 +6,16 @@ Every path must give what the plain single-process ``proofmark check`` gives.
 import gzip
 import json
 import os
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
 
 from proofmark_core import _parallel
-from test_cli import CLAIMS, EMPTY_LOG, PACKAGE_HOME, _env, jsonl, jsonl_results, run
+from test_cli import CLAIMS, EMPTY_LOG, GOOD, PACKAGE_HOME, _env, jsonl, jsonl_results, run
 
 COMMON = ("file", "agent", "session", "claim", "kind", "text", "verdict", "evidence")
 
@@ -96,6 +98,25 @@ def test_workers_by_default_as_many_as_the_cpu_quota_keeps_busy(cpu_max, cfs, co
         monkeypatch.setattr(_parallel, name, str(path))
     monkeypatch.setattr(os, "sched_getaffinity", lambda pid: set(range(8)))
     assert _parallel.cores() == cores
+
+
+# The command as a terminal starts it: Ctrl-C raises KeyboardInterrupt.
+INTERRUPTIBLE = ("import signal; signal.signal(signal.SIGINT, signal.default_int_handler)\n"
+                 "from proofmark_core.cli import main\nraise SystemExit(main())")
+
+
+def test_ctrl_c_ends_a_run_on_workers_quietly():
+    child = subprocess.Popen([sys.executable, "-c", INTERRUPTIBLE, "check", "--format", "jsonl",
+                              "--jobs", "2", "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, cwd=PACKAGE_HOME, env=_env(),
+                             start_new_session=True)
+    # Two batches for the workers, then the input stays open: they wait for more.
+    child.stdin.write(jsonl(*[GOOD] * 600))
+    child.stdin.flush()
+    time.sleep(0.5)
+    os.killpg(child.pid, signal.SIGINT)  # as Ctrl-C does: every process of the group
+    _, err = child.communicate()
+    assert (child.returncode, err.decode()) == (130, "")
 
 
 # The command with a check whose worker dies at the fourth record.
