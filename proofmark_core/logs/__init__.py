@@ -16,7 +16,7 @@ from pathlib import Path
 from types import ModuleType
 from typing import TYPE_CHECKING
 
-from proofmark_core.logs._file import LogError, LogFile, event_files
+from proofmark_core.logs._file import UNFORESEEN, LogError, LogFile, event_files
 from proofmark_core.logs._runlog import TurnLog
 
 if TYPE_CHECKING:
@@ -65,6 +65,15 @@ def read_turns(path: str | Path, format: str = "auto") -> Iterator[Turn]:
         return
     if name not in AGENTS:
         raise ValueError(f"unknown format {format!r} (choose from {', '.join(FORMATS)})")
+    try:
+        yield from _agent_turns(log, name)
+    except LogError:
+        raise
+    except UNFORESEEN as exc:
+        raise log.unforeseen(name, exc) from exc
+
+
+def _agent_turns(log: LogFile, name: str) -> Iterator[Turn]:
     from proofmark_core.claims import extract_claims
 
     for index, turn in enumerate(_reader(name).read(log)):
@@ -86,9 +95,16 @@ def sniff(log: LogFile) -> str:
         return TURNS  # whose reader also reports an empty input best
     sample = log.sample()
     for name in AGENTS:
-        if _reader(name).recognise(sample):
+        if _recognises(name, sample):
             return name
     raise log.error(f"not a log of a known format ({', '.join(AGENTS)}) nor turn records", 1)
+
+
+def _recognises(name: str, sample: list[object]) -> bool:
+    try:
+        return bool(_reader(name).recognise(sample))
+    except UNFORESEEN:  # a value no log of that agent holds there
+        return False
 
 
 def find_logs(path: str | Path) -> Iterator[Path]:

@@ -10,6 +10,7 @@ import itertools
 import json
 import re
 from collections.abc import Iterator
+from contextvars import ContextVar
 from pathlib import Path
 
 from proofmark_core._gunzip import open_gzip
@@ -18,6 +19,10 @@ from proofmark_core._input import Item, Line, decoded, read_records
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
 SAMPLE_RECORDS = 8
 EVENT_FILE_RE = re.compile(r"event-\d+.*\.json")
+# What a reader may raise on a value of a type it did not foresee, deep in a record.
+UNFORESEEN = (LookupError, TypeError, ValueError, AttributeError, RecursionError)
+# Where the record last read from any log starts: the place of such an error.
+_last_read: ContextVar[tuple[str, int | None]] = ContextVar("last_read")
 
 
 class LogError(ValueError):
@@ -53,7 +58,16 @@ class LogFile:
         elif self.jsonl:
             yield from self._lines()
         else:
-            yield 1, self.document()
+            document = self.document()
+            _last_read.set((self.name, None))
+            yield 1, document
+
+    def unforeseen(self, agent: str, exc: Exception) -> LogError:
+        """The error for what a reader raised on a record it did not expect: at the
+        record last read, from this log or from one it took in."""
+        file, line = _last_read.get((self.name, None))
+        return LogError(file, f"unexpected content for a {agent} log "
+                              f"({type(exc).__name__}: {exc})", line)
 
     def sample(self) -> list[object]:
         """The first few records, for telling the format."""
@@ -112,12 +126,15 @@ class LogFile:
             for item in read_records(stream, jsonl=True):
                 if item.error is not None:
                     raise self.error(item.error, item.line)
+                _last_read.set((self.name, item.line))
                 yield item.line, item.value
 
     def _event_files(self) -> Iterator[tuple[int | None, object]]:
         for path in event_files(self.path):
             log = LogFile(path)
-            yield None, log.document()
+            document = log.document()
+            _last_read.set((log.name, None))
+            yield None, document
 
 
 def event_files(folder: Path) -> list[Path]:
