@@ -65,6 +65,7 @@ def read_turns(path: str | Path, format: str = "auto") -> Iterator[Turn]:
         return
     if name not in AGENTS:
         raise ValueError(f"unknown format {format!r} (choose from {', '.join(FORMATS)})")
+    log.mark_unread()
     try:
         yield from _agent_turns(log, name)
     except LogError:

@@ -53,14 +53,18 @@ class LogFile:
 
     def records(self) -> Iterator[tuple[int | None, object]]:
         """Each record with the line it starts on (none for event files), in order."""
+        self.mark_unread()
         if self.path.is_dir():
             yield from self._event_files()
         elif self.jsonl:
             yield from self._lines()
         else:
-            document = self.document()
-            _last_read.set((self.name, None))
-            yield 1, document
+            yield 1, self.document()
+
+    def mark_unread(self) -> None:
+        """No record of this log is read yet: an error now is the log's, not one at the
+        record last read from another log."""
+        _last_read.set((self.name, None))
 
     def unforeseen(self, agent: str, exc: Exception) -> LogError:
         """The error for what a reader raised on a record it did not expect: at the
@@ -133,7 +137,7 @@ class LogFile:
         for path in event_files(self.path):
             log = LogFile(path)
             document = log.document()
-            _last_read.set((log.name, None))
+            log.mark_unread()
             yield None, document
 
 
