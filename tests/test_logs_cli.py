@@ -6,6 +6,8 @@ from pathlib import Path
 
 import pytest
 
+from proofmark_core._sources import Inputs
+from proofmark_core.logs import find_logs
 from shared_data import TRAJECTORIES, needs
 from test_cli import jsonl_results, run
 
@@ -94,3 +96,22 @@ def test_excerpts_come_only_when_asked(asked):
         assert "1 failed, 11 passed" in contradicted["excerpt"]
     else:
         assert all("excerpt" not in r for r in results)
+
+
+def test_a_folder_walk_goes_round_a_loop_once_and_names_what_it_cannot_read(tmp_path,
+                                                                              monkeypatch):
+    (tmp_path / "a").mkdir()
+    (tmp_path / "a" / "session.jsonl").write_bytes((EXAMPLES / "session.jsonl").read_bytes())
+    (tmp_path / "a" / "up").symlink_to("..")
+    (tmp_path / "locked").mkdir()
+    iterdir = Path.iterdir
+
+    def refusing(folder):
+        if folder.name == "locked":
+            raise PermissionError(13, "Permission denied", str(folder))
+        return iterdir(folder)
+
+    monkeypatch.setattr(Path, "iterdir", refusing)
+    assert list(find_logs(tmp_path)) == [tmp_path / "a" / "session.jsonl", tmp_path / "locked"]
+    problems = [unit.item.error for unit in Inputs([str(tmp_path)], "auto") if unit.item.error]
+    assert problems == ["Permission denied"]

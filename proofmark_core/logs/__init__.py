@@ -110,16 +110,35 @@ def _recognises(name: str, sample: list[object]) -> bool:
 
 def find_logs(path: str | Path) -> Iterator[Path]:
     """The logs a path names: itself when it is a file or a conversation folder,
-    else every log file and conversation folder under it, in name order."""
+    else every log file and conversation folder under it, in name order. A folder
+    reached again through a symbolic link is walked once; one that cannot be read is
+    named as it is, for reading it to say why."""
     path = Path(path)
-    if not path.is_dir() or event_files(path):
+    if path.is_dir():
+        yield from _logs_under(path, set())
+    else:
         yield path
+
+
+def _logs_under(folder: Path, walked: set[tuple[int, int]]) -> Iterator[Path]:
+    try:
+        status = folder.stat()
+        conversation = bool(event_files(folder))
+        children = sorted(folder.iterdir())
+    except OSError:
+        yield folder
         return
-    for child in sorted(path.iterdir()):
+    if conversation:
+        yield folder
+        return
+    if (status.st_dev, status.st_ino) in walked:
+        return
+    walked.add((status.st_dev, status.st_ino))
+    for child in children:
         if child.name.startswith("."):
             continue
         if child.is_dir():
-            yield from find_logs(child)
+            yield from _logs_under(child, walked)
         elif child.name.endswith(LOG_SUFFIXES) and not _companion(child):
             yield child
 
