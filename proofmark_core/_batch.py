@@ -23,6 +23,7 @@ from proofmark_core._parallel import WorkerDied, ordered_map
 from proofmark_core._parquet import ParquetWriter, pyarrow_module
 from proofmark_core._sources import Inputs
 from proofmark_core._tasks import check_task, task_weight
+from proofmark_core._utf8 import without_surrogates
 
 # Column name: pyarrow type, in the order rows are written.
 ROW_COLUMNS = {
@@ -56,6 +57,13 @@ def _place(where: Where) -> Row:
     turn = where.turn if where.turn is not None else where.record
     return {"file": where.file, "line": where.line, "agent": where.agent,
             "session": where.session, "turn": turn, "record": where.record, "claim": where.claim}
+
+
+def utf8_row(row: Row) -> Row:
+    """The row with its texts as UTF-8 holds them, for Arrow and for JSONL files that
+    every reader can read: a lone surrogate is U+FFFD."""
+    return {key: without_surrogates(value) if isinstance(value, str) else value
+            for key, value in row.items()}
 
 
 def row_place(row: Row) -> Where:
@@ -145,6 +153,7 @@ class RowWriter:
         self._text = None if self._parquet else io.TextIOWrapper(self._sink, encoding="utf-8")
 
     def write(self, rows: Iterable[Row]) -> None:
+        rows = map(utf8_row, rows)
         if self._parquet is not None:
             self._parquet.write(rows)
         elif self._text is not None:

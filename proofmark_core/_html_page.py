@@ -23,6 +23,7 @@ from collections.abc import Iterable, Iterator
 from importlib import resources
 
 from proofmark_core._html_run import FLAGGED, SEVERITY, Counts, Group, Run
+from proofmark_core._output import plural
 
 ASSETS = resources.files("proofmark_core") / "assets"
 OPEN_FILE_TABLE_UP_TO = 30
@@ -51,15 +52,15 @@ def page(run: Run, title: str, records: int) -> Iterator[str]:
 def _head(run: Run, title: str, records: int, style: str, script: str) -> str:
     policy = (f"default-src 'none'; script-src '{_hash(script)}'; "
               f"style-src '{_hash(style)}'; base-uri 'none'; form-action 'none'")
-    errors = f", {_plural(len(run.errors), 'error')}" if run.errors else ""
+    errors = f", {plural(len(run.errors), 'error')}" if run.errors else ""
     return (
         '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
         f'<meta http-equiv="Content-Security-Policy" content="{policy}">\n'
         '<meta name="referrer" content="no-referrer">\n'
         '<meta name="viewport" content="width=device-width, initial-scale=1">\n'
         f"<title>{_h(title)}</title>\n<style>{style}</style>\n</head>\n<body>\n"
-        f'<header><h1>{_h(title)}</h1>\n<p id="totals">{_plural(records, "record")}, '
-        f'{_plural(run.overall.total, "claim")}{errors}</p></header>\n'
+        f'<header><h1>{_h(title)}</h1>\n<p id="totals">{plural(records, "record")}, '
+        f'{plural(run.overall.total, "claim")}{errors}</p></header>\n'
     )
 
 
@@ -262,7 +263,3 @@ def _vclass(verdict: str) -> str:
 
 def _percent(part: int, whole: int) -> str:
     return f"{100 * part / whole:.1f}%" if whole else "0.0%"
-
-
-def _plural(count: int, noun: str) -> str:
-    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"

@@ -15,12 +15,12 @@ from dataclasses import dataclass, field
 from typing import IO, cast
 
 from proofmark_core._output import Where
+from proofmark_core._utf8 import without_surrogates
 
 # Worst first: the order of the claims, of the counts and of the chart's segments.
 SEVERITY = ("contradicted", "pre-existing", "unverified", "unchecked", "verified")
 FLAGGED = SEVERITY[:3]
 NO_AGENT = "turn records"
-SURROGATE_RE = re.compile("[\ud800-\udfff]")
 BACKTICKED_RE = re.compile("`([^`]+)`")
 
 # A claim as the page keeps it: its group, claim number, verdict (an index into
@@ -133,7 +133,8 @@ def _marks(targets: object, evidence: str) -> list[str]:
     evidence names, longest first, so that of two that overlap the longer is marked."""
     found = [t for t in targets if isinstance(t, str)] if isinstance(targets, list) else []
     found += BACKTICKED_RE.findall(evidence)
-    unique = {_clean(mark.strip()).casefold(): _clean(mark.strip()) for mark in found}
+    unique = {without_surrogates(mark.strip()).casefold(): without_surrogates(mark.strip())
+              for mark in found}
     return sorted((mark for mark in unique.values() if mark), key=len, reverse=True)
 
 
@@ -146,11 +147,7 @@ def _text(value: object) -> str:
     if value is None:
         return ""
     text = value if isinstance(value, str) else json.dumps(value)
-    return text if text.isascii() else _clean(text)
-
-
-def _clean(text: str) -> str:
-    return SURROGATE_RE.sub("\ufffd", text)
+    return without_surrogates(text)
 
 
 def number_or_none(value: object) -> int | None:

@@ -171,15 +171,16 @@ class JsonLines:
 
 def summary_line(tally: Tally) -> str:
     counts = ", ".join(f"{count} {verdict}" for verdict, count in tally.verdicts.items())
-    units = [_plural(tally.turns, "turn")] if tally.turns else []
+    units = [plural(tally.turns, "turn")] if tally.turns else []
     if tally.records > tally.turns or not tally.turns:
-        units.insert(0, _plural(tally.records - tally.turns, "record"))
-    line = f"{', '.join(units)}, {_plural(tally.claims, 'claim')}: {counts}"
+        units.insert(0, plural(tally.records - tally.turns, "record"))
+    line = f"{', '.join(units)}, {plural(tally.claims, 'claim')}: {counts}"
     if tally.skipped:
         skipped = sum(tally.skipped.values())
-        line += f"; {_plural(skipped, 'log entry', 'log entries')} of unknown kinds skipped"
-    return line + (f"; {_plural(tally.errors, 'error')}" if tally.errors else "")
+        line += f"; {plural(skipped, 'log entry', 'log entries')} of unknown kinds skipped"
+    return line + (f"; {plural(tally.errors, 'error')}" if tally.errors else "")
 
 
-def _plural(count: int, noun: str, nouns: str | None = None) -> str:
+def plural(count: int, noun: str, nouns: str | None = None) -> str:
+    """'1 claim', '2 claims'."""
     return f"{count} {noun}" if count == 1 else f"{count} {nouns or noun + 's'}"

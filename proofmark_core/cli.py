@@ -21,7 +21,7 @@ from proofmark_core import __version__
 from proofmark_core._checking import Outcome, Unit
 from proofmark_core._hook_parser import add_hook_parser, run_hook
 from proofmark_core._input import decoded
-from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer
+from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer, plural
 from proofmark_core._parallel import WorkerDied, cores, ordered_map
 from proofmark_core._shape import ShapeError, as_claim
 from proofmark_core._sources import Inputs
@@ -352,7 +352,7 @@ def _import(args: argparse.Namespace) -> int:
         if out is not sys.stdout:
             out.close()
     if args.output:
-        print(f"proofmark: {turns} turns written to {args.output}", file=sys.stderr)
+        print(f"proofmark: {plural(turns, 'turn')} written to {args.output}", file=sys.stderr)
     return EXIT_UNUSABLE if errors else EXIT_OK
 
 
@@ -405,6 +405,6 @@ def _batch(args: argparse.Namespace) -> int:
     finally:
         writer.close()
     progress.clear()
-    print(f"proofmark: {claims} claims written to {args.output}"
-          + (f"; {errors} errors" if errors else ""), file=sys.stderr)
+    print(f"proofmark: {plural(claims, 'claim')} written to {args.output}"
+          + (f"; {plural(errors, 'error')}" if errors else ""), file=sys.stderr)
     return EXIT_UNUSABLE if errors else EXIT_OK

@@ -30,7 +30,7 @@ import pyarrow
 import ray
 import ray.data
 
-from proofmark_core._batch import ROW_COLUMNS, Row, outcome_rows, staged
+from proofmark_core._batch import ROW_COLUMNS, Row, outcome_rows, staged, utf8_row
 from proofmark_core._checking import Unit, check_unit
 from proofmark_core._output import Where
 from proofmark_core._parquet import record_item
@@ -115,5 +115,5 @@ def _packed(units: list[Unit]) -> pyarrow.Table:
 def _check_units(batch: pyarrow.Table) -> pyarrow.Table:
     rows: list[Row] = []
     for packed in batch.column("unit").to_pylist():
-        rows.extend(outcome_rows(check_unit(pickle.loads(packed))))
+        rows.extend(map(utf8_row, outcome_rows(check_unit(pickle.loads(packed)))))
     return pyarrow.Table.from_pylist(rows, schema=SCHEMA)

@@ -187,6 +187,22 @@ def test_batch_rows_equal_the_check_results(out_name, tmp_path):
     assert _claim_rows(rows) == _rows_as_check(run("check", "--format", "jsonl", path).stdout)
 
 
+# A claim on half of a character, as JSON may hold it and UTF-8 cannot.
+HALF_A_CHARACTER = {"run_log": {**EMPTY_LOG, "written": ["a\ud800.py"]},
+                    "claims": [{"text": "Added `a\ud800.py`", "targets": ["a\ud800.py"]}]}
+
+
+@pytest.mark.parametrize("out_name", ["rows.jsonl", "rows.parquet"])
+def test_rows_hold_a_lone_surrogate_as_the_replacement_character(out_name, tmp_path):
+    if out_name.endswith(".parquet"):
+        pytest.importorskip("pyarrow")
+    path = tmp_path / "turns.jsonl"
+    path.write_bytes(jsonl(HALF_A_CHARACTER))
+    assert run("batch", path, "-o", tmp_path / out_name).returncode == 0
+    [row] = _read_rows(tmp_path / out_name)
+    assert (row["text"], row["verdict"]) == ("Added `a\ufffd.py`", "verified")
+
+
 def test_parquet_turn_records_check_as_their_jsonl(tmp_path):
     pyarrow = pytest.importorskip("pyarrow")
     parquet = pytest.importorskip("pyarrow.parquet")

@@ -5,7 +5,7 @@ import os
 
 import pytest
 
-from test_batch import _claim_rows, _read_rows, _rows_as_check, _turns
+from test_batch import HALF_A_CHARACTER, _claim_rows, _read_rows, _rows_as_check, _turns
 from test_cli import CLAIMS, PACKAGE_HOME, run
 
 ray = pytest.importorskip("ray")
@@ -41,6 +41,8 @@ def test_rows_of_paths_and_of_records_equal_the_command_line(local_ray, tmp_path
     of_records = claim_rows(ray.data.from_items(records)).take_all()
     from_cli = _rows_as_check(run("check", "--format", "jsonl", CLAIMS).stdout)
     assert [row["verdict"] for row in of_records] == [row["verdict"] for row in from_cli]
+    [half] = claim_rows(ray.data.from_items([{"record": json.dumps(HALF_A_CHARACTER)}])).take_all()
+    assert half["text"] == "Added `a\ufffd.py`"
 
 
 def test_batch_command_on_a_local_ray(tmp_path):
