@@ -306,7 +306,8 @@ def _output(path: str | None) -> Iterator[TextIO]:
         _tolerate_unencodable(sys.stdout)
         yield sys.stdout
     else:
-        with open(path, "w", encoding="utf-8") as out:
+        # Like standard output, a file shows half of a character as its escape.
+        with open(path, "w", encoding="utf-8", errors="backslashreplace") as out:
             yield out
 
 

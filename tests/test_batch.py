@@ -203,6 +203,14 @@ def test_rows_hold_a_lone_surrogate_as_the_replacement_character(out_name, tmp_p
     assert (row["text"], row["verdict"]) == ("Added `a\ufffd.py`", "verified")
 
 
+@pytest.mark.parametrize("report", ["table", "json", "jsonl", "html"])
+def test_a_report_file_holds_a_lone_surrogate(report, tmp_path):
+    path = tmp_path / "turns.jsonl"
+    path.write_bytes(jsonl(HALF_A_CHARACTER))
+    done = run("check", "--format", report, path, "-o", tmp_path / "report")
+    assert (done.returncode, done.stderr) == (0, b"")
+
+
 def test_parquet_turn_records_check_as_their_jsonl(tmp_path):
     pyarrow = pytest.importorskip("pyarrow")
     parquet = pytest.importorskip("pyarrow.parquet")
