@@ -325,6 +325,12 @@ def _unusable(message: str) -> int:
     return EXIT_UNUSABLE
 
 
+def _output_unusable(exc: OSError, output: str | None) -> int:
+    """The one line for an output that cannot be written (a missing folder, a full disk),
+    or for an input that failed outside its own reading, named by the error."""
+    return _unusable(f"{exc.filename or output or '<stdout>'}: {exc.strerror or exc}")
+
+
 def _tolerate_unencodable(stream: TextIO) -> None:
     if isinstance(stream, io.TextIOWrapper):
         # A claim's text must not end the run because the locale cannot encode it.
@@ -337,21 +343,22 @@ def _import(args: argparse.Namespace) -> int:
     files = [file for name in args.paths for file in _files(name)]
     # Standard input can be read by this process only.
     jobs = 1 if "-" in files else args.jobs
-    out = open(args.output, "w", encoding="utf-8") if args.output else sys.stdout
     try:
-        _tolerate_unencodable(out)
-        tasks = ((file, args.log_format, claims) for file in files)
-        for records in ordered_map(_import_file, tasks, jobs):
-            for where, text in records:
-                if where is None:
-                    out.write(text + "\n")
-                    turns += 1
-                else:
-                    errors += 1
-                    print(f"proofmark: {one_line(f'{where}: {text}')}", file=sys.stderr)
-    finally:
-        if out is not sys.stdout:
-            out.close()
+        with _output(args.output) as out:
+            tasks = ((file, args.log_format, claims) for file in files)
+            for records in ordered_map(_import_file, tasks, jobs):
+                for where, text in records:
+                    if where is None:
+                        out.write(text + "\n")
+                        turns += 1
+                    else:
+                        errors += 1
+                        print(f"proofmark: {one_line(f'{where}: {text}')}", file=sys.stderr)
+            out.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        return _output_unusable(exc, args.output)
     if args.output:
         print(f"proofmark: {plural(turns, 'turn')} written to {args.output}", file=sys.stderr)
     return EXIT_UNUSABLE if errors else EXIT_OK
@@ -391,21 +398,27 @@ def _batch(args: argparse.Namespace) -> int:
     else:
         rows = rows_of(args.paths, args.log_format, args.jobs)
     progress = Progress(sys.stderr)
-    writer = RowWriter(args.output)
     claims = errors = 0
     try:
-        for row in rows:
-            writer.write([row])
-            errors += row["error"] is not None
-            claims += row["error"] is None
-            if row["error"] is not None:
-                progress.clear()
-                problem = f"{row_place(row)}: {row['error']}"
-                print(f"proofmark: {one_line(problem)}", file=sys.stderr)
-            progress.update(lambda: f"proofmark: {claims} claims checked")
+        writer = RowWriter(args.output)
+        try:
+            for row in rows:
+                writer.write([row])
+                errors += row["error"] is not None
+                claims += row["error"] is None
+                if row["error"] is not None:
+                    progress.clear()
+                    problem = f"{row_place(row)}: {row['error']}"
+                    print(f"proofmark: {one_line(problem)}", file=sys.stderr)
+                progress.update(lambda: f"proofmark: {claims} claims checked")
+        finally:
+            writer.close()
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        return _output_unusable(exc, args.output)
     finally:
-        writer.close()
-    progress.clear()
+        progress.clear()
     print(f"proofmark: {plural(claims, 'claim')} written to {args.output}"
           + (f"; {plural(errors, 'error')}" if errors else ""), file=sys.stderr)
     return EXIT_UNUSABLE if errors else EXIT_OK

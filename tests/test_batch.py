@@ -211,6 +211,15 @@ def test_a_report_file_holds_a_lone_surrogate(report, tmp_path):
     assert (done.returncode, done.stderr) == (0, b"")
 
 
+@pytest.mark.parametrize("command", ["import", "batch"])
+@pytest.mark.parametrize("out", ["missing/rows.jsonl", "/dev/full"])
+def test_an_output_that_cannot_be_written_is_one_line(command, out, tmp_path):
+    out = out if out.startswith("/") else str(tmp_path / out)
+    done = run(command, CLAIMS, "-o", out)
+    reason = "No space left on device" if out == "/dev/full" else "No such file or directory"
+    assert (done.returncode, done.stderr.decode()) == (2, f"proofmark: {out}: {reason}\n")
+
+
 def test_parquet_turn_records_check_as_their_jsonl(tmp_path):
     pyarrow = pytest.importorskip("pyarrow")
     parquet = pytest.importorskip("pyarrow.parquet")
