@@ -17,7 +17,6 @@ from types import ModuleType
 from typing import TYPE_CHECKING
 
 from proofmark_core.logs._file import UNFORESEEN, LogError, LogFile, event_files
-from proofmark_core.logs._runlog import TurnLog
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim, RunLog
