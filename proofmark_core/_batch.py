@@ -87,8 +87,7 @@ def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
                         yield {**row, "file": original(str(row["file"]))}
         except WorkerDied as exc:
             where = cast(Unit, exc.items[0]).where
-            yield {**problem_row(where, f"{exc}; this turn and those after it are not "
-                                        "checked"), "file": original(where.file)}
+            yield {**problem_row(where, str(exc)), "file": original(where.file)}
 
 
 @contextlib.contextmanager

@@ -37,11 +37,13 @@ CFS_PERIOD = "/sys/fs/cgroup/cpu/cpu.cfs_period_us"
 
 class WorkerDied(RuntimeError):
     """A worker process ended before it gave back its results (killed, or out of
-    memory). ``items`` are those of the first batch whose results never came."""
+    memory). ``items`` are those of the first batch whose results never came; the
+    message is the error of the first of them."""
 
     def __init__(self, items: list[object]) -> None:
         super().__init__("a worker process ended before it gave back its results "
-                         "(killed, or out of memory?)")
+                         "(killed, or out of memory?); this turn and those after it are "
+                         "not checked")
         self.items = items
 
 

@@ -254,15 +254,14 @@ def _check(args: argparse.Namespace) -> int:
                     for outcome in outcomes:
                         report.outcome(outcome)
             except WorkerDied as exc:
-                report.error(cast(Unit, exc.items[0]).where, f"{exc}; this turn and those "
-                                                             "after it are not checked")
+                report.error(cast(Unit, exc.items[0]).where, str(exc))
             progress.clear()
             report.writer.end(report.tally)
             out.flush()
+    except BrokenPipeError:
+        raise
     except OSError as exc:
-        if isinstance(exc, BrokenPipeError):
-            raise
-        return _unusable(f"{args.output or '<stdout>'}: {exc.strerror or exc}")
+        return _output_unusable(exc, args.output)
     return report.exit_status()
 
 
