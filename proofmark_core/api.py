@@ -19,11 +19,19 @@ VERDICTS: tuple[Verdict, ...] = (
 
 @dataclass(frozen=True, slots=True)
 class ClaimResult:
-    """The engine's verdict on one claim, its evidence line, and the claim itself."""
+    """The verdict on one claim, its evidence line, and the claim itself.
+
+    When a product rule changed the engine's finding, ``engine_verdict`` and
+    ``engine_evidence`` keep what the engine said; ``tests`` holds the test run a
+    rule judged the claim by (runner, passed, failed, skipped, total, exit code).
+    """
 
     verdict: Verdict
     evidence: str
     claim: Claim
+    engine_verdict: Verdict | None = None
+    engine_evidence: str | None = None
+    tests: dict[str, object] | None = None
 
 
 def check_claim(run_log: RunLog, claim: Claim) -> ClaimResult:
