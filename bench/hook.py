@@ -26,7 +26,7 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, ROOT)
 
 from proofmark_core import check_turn  # noqa: E402
-from proofmark_core.logs import read_turns  # noqa: E402
+from proofmark_core import read_turns  # noqa: E402
 from proofmark_core.logs.claude_code import last_turn  # noqa: E402
 
 SESSION = "0b7e2c1d-5a6f-4e3b-9c8d-7f6e5d4c3b2a"

@@ -21,7 +21,7 @@ ROOT = os.path.dirname(HERE)
 sys.path[:0] = [ROOT, HERE]
 
 from proofmark_core import check_turn  # noqa: E402
-from proofmark_core.logs import read_turns  # noqa: E402
+from proofmark_core import read_turns  # noqa: E402
 from run import machine  # noqa: E402
 
 FIXTURES = os.path.join(ROOT, "tests", "logs")

@@ -107,8 +107,8 @@ def results(count, seed=14):
 
 def real_results(count, folder):
     """The real turns' claims, checked and with their excerpts, over and over."""
-    from proofmark_core._excerpt import excerpt as excerpt_of
     from proofmark_core.api import check_claim
+    from proofmark_core.run.excerpts import excerpt as excerpt_of
 
     checked = []
     with gzip.open(os.path.join(folder, "turns.jsonl.gz"), "rt", encoding="utf-8") as turns:

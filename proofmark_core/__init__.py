@@ -10,14 +10,15 @@ import importlib
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
-    from proofmark_core.api import VERDICTS, ClaimResult, check_claim, check_turn
-    from proofmark_core.logs import LogError, Turn, read_turns
+    from proofmark_core.claims.turns import Turn, read_turns
+    from proofmark_core.logs import LogError
+    from proofmark_core.verdicts import VERDICTS, ClaimResult, check_claim, check_turn
 
 __version__ = "0.1.0"
 __all__ = ["VERDICTS", "ClaimResult", "LogError", "Turn", "check_claim", "check_turn",
            "read_turns"]
-_HOMES = {"LogError": "proofmark_core.logs", "Turn": "proofmark_core.logs",
-          "read_turns": "proofmark_core.logs"}
+_HOMES = {"LogError": "proofmark_core.logs", "Turn": "proofmark_core.claims.turns",
+          "read_turns": "proofmark_core.claims.turns"}
 
 
 def __getattr__(name: str) -> object:

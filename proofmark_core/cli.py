@@ -18,17 +18,17 @@ from functools import partial
 from typing import TYPE_CHECKING, TextIO, TypeAlias, cast
 
 from proofmark_core import __version__
-from proofmark_core._checking import Outcome, Unit
-from proofmark_core._hook_parser import add_hook_parser, run_hook
-from proofmark_core._input import decoded
-from proofmark_core._output import JsonDocument, JsonLines, Table, Tally, Where, Writer, plural
-from proofmark_core._parallel import WorkerDied, cores, ordered_map
-from proofmark_core._shape import ShapeError, as_claim
-from proofmark_core._sources import Inputs
-from proofmark_core._tasks import check_task, task_weight
-from proofmark_core._terminal import Progress, one_line, wants_colour
-from proofmark_core.api import VERDICTS, ClaimResult
+from proofmark_core.hook.parser import add_hook_parser, run_hook
 from proofmark_core.logs import FORMATS, find_logs
+from proofmark_core.records.input import decoded
+from proofmark_core.records.shape import ShapeError, as_claim
+from proofmark_core.report.terminal import Progress, one_line, wants_colour
+from proofmark_core.report.writers import JsonDocument, JsonLines, Table, Tally, Writer, plural
+from proofmark_core.run.pool import WorkerDied, cores, ordered_map
+from proofmark_core.run.sources import Inputs
+from proofmark_core.run.tasks import check_task, task_weight
+from proofmark_core.run.units import Outcome, Unit, Where
+from proofmark_core.verdicts import VERDICTS, ClaimResult
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
@@ -271,7 +271,7 @@ def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
     if output_format == "jsonl":
         return JsonLines(out)
     if output_format == "html":
-        from proofmark_core._html import HtmlReport  # the page's code, only when asked for
+        from proofmark_core.report.html import HtmlReport  # the page's code, only when asked for
 
         return HtmlReport(out)
     # Progress shares the terminal with the table: wipe it before each row.
@@ -280,7 +280,7 @@ def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
 
 
 def _report(args: argparse.Namespace) -> int:
-    from proofmark_core._html import ReportError, read_results, write_page
+    from proofmark_core.report.html import ReportError, read_results, write_page
 
     try:
         with _input(args.results) as stream:
@@ -385,7 +385,7 @@ def _import_file(task: tuple[str, str, list[Claim] | None]) -> list[tuple[Where 
 
 
 def _batch(args: argparse.Namespace) -> int:
-    from proofmark_core._batch import RowWriter, row_place, rows_of
+    from proofmark_core.run.batch import RowWriter, row_place, rows_of
 
     if args.claims is not None:
         raise UsageError("batch checks the claims of each turn's closing message; "

@@ -30,11 +30,11 @@ import pyarrow
 import ray
 import ray.data
 
-from proofmark_core._batch import ROW_COLUMNS, Row, outcome_rows, staged, utf8_row
-from proofmark_core._checking import Unit, check_unit
-from proofmark_core._output import Where
-from proofmark_core._parquet import record_item
-from proofmark_core._sources import Inputs
+from proofmark_core.records.parquet import record_item
+from proofmark_core.run.batch import ROW_COLUMNS, Row, outcome_rows, staged, utf8_row
+from proofmark_core.run.checking import check_unit
+from proofmark_core.run.sources import Inputs
+from proofmark_core.run.units import Unit, Where
 
 __all__ = ["claim_rows", "rows_on_ray"]
 

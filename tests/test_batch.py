@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from proofmark_core import _parallel
+from proofmark_core.run import pool as _parallel
 from test_cli import CLAIMS, EMPTY_LOG, GOOD, PACKAGE_HOME, _env, jsonl, jsonl_results, run
 
 COMMON = ("file", "agent", "session", "claim", "kind", "text", "verdict", "evidence")
@@ -122,7 +122,8 @@ def test_ctrl_c_ends_a_run_on_workers_quietly():
 # The command with a check whose worker dies at the fourth record.
 DIES_IN_ITS_WORKER = """
 import os, sys
-from proofmark_core import _batch, _tasks, cli
+from proofmark_core import cli
+from proofmark_core.run import batch as _batch, tasks as _tasks
 
 def dies(unit, excerpts=False):
     if unit.where.record == 3:

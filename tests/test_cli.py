@@ -12,7 +12,7 @@ from pathlib import Path
 import pytest
 
 import proofmark_core
-from proofmark_core._terminal import display_width
+from proofmark_core.report.terminal import display_width
 from proofmark_core.verify import verify
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
@@ -358,7 +358,7 @@ def test_verdicts_are_coloured_only_on_a_terminal_without_no_color(env, coloured
     assert "contradicted" in seen
 
 
-QUICK_PROGRESS = ("import proofmark_core._terminal as t\n"
+QUICK_PROGRESS = ("import proofmark_core.report.terminal as t\n"
                   "t.PROGRESS_DELAY = t.PROGRESS_INTERVAL = 0\n")
 
 

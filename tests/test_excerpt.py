@@ -3,8 +3,8 @@ own evidence lines."""
 
 import pytest
 
-from proofmark_core._excerpt import MAX_CHARS, excerpt
 from proofmark_core.api import check_claim
+from proofmark_core.run.excerpts import MAX_CHARS, excerpt
 from runlogs import claim, event, ran, read, run_log, wrote
 
 LINES = "".join(f"line {n}\n" for n in range(20))

@@ -4,8 +4,8 @@ import gzip
 
 import pytest
 
-from proofmark_core import _gunzip
-from proofmark_core._gunzip import open_gzip
+from proofmark_core.records import gunzip as _gunzip
+from proofmark_core.records.gunzip import open_gzip
 
 LINES = b"".join(b'{"n": %d, "text": "%s"}\n' % (n, b"x" * (n % 97)) for n in range(5000))
 

@@ -10,9 +10,9 @@ import re
 
 import pytest
 
-from proofmark_core._html import write_page
-from proofmark_core._html_page import _marked
-from proofmark_core._html_run import Run
+from proofmark_core.report.html import write_page
+from proofmark_core.report.html_page import _marked
+from proofmark_core.report.html_run import Run
 
 HOSTILE = [
     "<img src=x onerror=alert(1)>",

@@ -11,7 +11,7 @@ import tempfile
 import pytest
 from hypothesis import given, strategies as st
 
-from proofmark_core import _input, _spool
+from proofmark_core.records import input as _input, spool as _spool
 
 JSON_VALUES = st.recursive(
     st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(),
@@ -127,7 +127,7 @@ def test_memory_files_close_with_the_last_span_of_each(monkeypatch):
 # Run in a process of its own: forking the test runner's threads is unsafe.
 FORKED_WORKER = """
 import os
-from proofmark_core import _input, _spool
+from proofmark_core.records import input as _input, spool as _spool
 item = next(_spool.spooled_lines([b'{"a": 1}\\n']))
 pid = os.fork()
 if pid == 0:

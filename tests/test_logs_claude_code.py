@@ -6,7 +6,8 @@ from pathlib import Path
 import pytest
 
 from proofmark_core import check_turn
-from proofmark_core.logs import LogError, read_turns
+from proofmark_core import read_turns
+from proofmark_core.logs import LogError
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs.claude_code import companion, last_turn, read, recognise
 from shared_data import TRAJECTORIES, needs, samples

@@ -6,8 +6,8 @@ from pathlib import Path
 
 import pytest
 
-from proofmark_core._sources import Inputs
 from proofmark_core.logs import find_logs
+from proofmark_core.run.sources import Inputs
 from shared_data import TRAJECTORIES, needs
 from test_cli import jsonl_results, run
 

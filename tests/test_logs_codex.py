@@ -14,7 +14,8 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from proofmark_core import check_turn
-from proofmark_core.logs import AGENTS, LogError, codex, read_turns, sniff
+from proofmark_core import read_turns
+from proofmark_core.logs import AGENTS, LogError, codex, sniff
 from proofmark_core.logs._codemode import Expression, tool_calls
 from proofmark_core.logs._codex_calls import ShellResult, shell_result
 from proofmark_core.logs._file import LogFile

@@ -10,7 +10,8 @@ from pathlib import Path
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from proofmark_core.logs import LogError, read_turns
+from proofmark_core import read_turns
+from proofmark_core.logs import LogError
 
 LOGS = Path(__file__).parent / "logs"
 # Every log of the fixtures that is a file of its own (an event file is part of a folder).

@@ -2,7 +2,8 @@
 
 import pytest
 
-from proofmark_core.logs import mini_swe_agent, read_turns
+from proofmark_core import read_turns
+from proofmark_core.logs import mini_swe_agent
 from proofmark_core.logs._file import LogFile
 from text_agent_logs import (FIXTURES, edit_verdicts, every_log, log_id, needs_all_readers,
                              read, read_error, sample)

@@ -272,7 +272,7 @@ def _readers_merged():
 @pytest.mark.parametrize("path", _logs("openhands") + [FIXTURES / name for name in EXPECTED],
                          ids=lambda path: path.name)
 def test_read_turns_picks_openhands(path):
-    from proofmark_core.logs import read_turns
+    from proofmark_core import read_turns
 
     turns = list(read_turns(path))
     assert turns and {turn.source["agent"] for turn in turns} == {"openhands"}

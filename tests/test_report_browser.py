@@ -11,8 +11,8 @@ import shutil
 
 import pytest
 
-from proofmark_core._html import write_page
-from proofmark_core._html_run import NO_AGENT, SEVERITY, Run
+from proofmark_core.report.html import write_page
+from proofmark_core.report.html_run import NO_AGENT, SEVERITY, Run
 
 sync_api = pytest.importorskip("playwright.sync_api")
 CHROMIUM = os.environ.get("PROOFMARK_CHROMIUM") or shutil.which("chromium") \

@@ -2,7 +2,7 @@
 
 import pytest
 
-from proofmark_core._terminal import display_width, pad, shorten
+from proofmark_core.report.terminal import display_width, pad, shorten
 
 WIDE = "日本語のテキスト"            # 8 wide characters: 16 columns
 COMBINING = "e\u0301" * 6             # é written as e and a combining acute: 6 columns

@@ -17,8 +17,8 @@ from adversarial import TEXT
 from fallback import outcome
 from hostile_inputs import DictSub, StrSub, scenario
 from proofmark_core import check_turn
-from proofmark_core import _shape
 from proofmark_core._turn import check_claims, plainly_sound
+from proofmark_core.records import shape as _shape
 from runlogs import claim, event, ran, read, run_log, wrote
 from shared_data import REALDATA
 from test_hostile_generated import CLAIMS, RUN_LOGS

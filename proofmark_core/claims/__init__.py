@@ -1,130 +1,21 @@
-"""Claims from the closing message of an agent's turn.
+"""Claims from the closing message of an agent's turn, and the turns of a log with them.
 
-The closing message is cut into sentences, list items, table rows and headings
-(:mod:`proofmark_core._markdown`); each one that names a target
-(:mod:`proofmark_core._targets`) or uses a verb of work (:mod:`proofmark_core._wording`)
-becomes a Claim whose kind follows from its wording. The kinds are chosen for what the
-engine does with them: only a ``command_ran`` claim can be contradicted by a failed
-command, only a ``file_changed`` claim can be found pre-existing, and a ``mention`` that
-names nothing the turn touched is left unchecked.
+:func:`extract_claims` lives in :mod:`proofmark_core.claims.extract`; it is imported on
+first use, so that reading turn records never loads the claim grammar.
 """
 
 from __future__ import annotations
 
-from collections.abc import Sequence
-from dataclasses import dataclass
-from functools import lru_cache
+import importlib
 from typing import TYPE_CHECKING
 
-from proofmark_core.claims._markdown import Unit, is_lead_in, units
-from proofmark_core.claims._targets import (
-    Targets,
-    find_targets,
-    looks_like_code,
-    looks_like_command,
-    looks_like_script,
-)
-from proofmark_core.claims._verbs import VerbClass
-from proofmark_core.claims._wording import VerbUse, is_advisory, is_filler, verb_uses
-
 if TYPE_CHECKING:
-    from proofmark_core.verify import Claim
+    from proofmark_core.claims.extract import extract_claims
 
 __all__ = ["extract_claims"]
 
 
-def extract_claims(messages: Sequence[str]) -> list[Claim]:
-    """The claims of one turn, from its closing message.
-
-    ``messages`` are the agent's prose messages of the turn, in order; the last one is
-    the closing message. When it names nothing, the claims come from the nearest earlier
-    message that does; when none does, from the closing message all the same.
-    """
-    if not messages:
-        return []
-    closing = _claims_of(messages[-1])
-    if _names_something(closing):
-        return closing
-    for message in reversed(messages[:-1]):
-        claims = _claims_of(message)
-        if _names_something(claims):
-            return claims
-    return closing
-
-
-def _claims_of(message: str) -> list[Claim]:
-    """The claims of one message, in order."""
-    return [claim for unit in units(message) if (claim := _claim(unit)) is not None]
-
-
-def _names_something(claims: list[Claim]) -> bool:
-    return any(claim["targets"] for claim in claims)
-
-
-def _claim(unit: Unit) -> Claim | None:
-    if is_filler(unit.text):
-        return None
-    targets = find_targets(unit.text)
-    lead = _lead(unit.lead)
-    uses = verb_uses(targets.prose, listed=unit.place == "item", advisory=lead.advisory)
-    if _only_blocked(uses):
-        return None  # work announced, advised or denied, not reported
-    if not targets.names and (not uses or unit.place == "heading" or is_lead_in(unit.text)):
-        return None  # nothing to check and no work reported, or a bare heading or lead-in
-    done = [use for use in uses if use.state == "done"]
-    kind = _kind(done, targets) if uses else _kind_from_lead(lead, targets)
-    return {"kind": kind, "text": unit.text, "targets": targets.names}
-
-
-def _only_blocked(uses: list[VerbUse]) -> bool:
-    states = {use.state for use in uses}
-    return "blocked" in states and "done" not in states
-
-
-def _kind(done: list[VerbUse], targets: Targets) -> str:
-    """The kind of claim that the sentence's verbs of work done make about its targets."""
-    classes = {use.verb_class for use in done}
-    if any(_ran(use, name, start) for use in done for name, start in zip(targets.names, targets.starts)):
-        return "command_ran"
-    if "external" in classes:
-        return "external_action"
-    if "file" in classes and any(looks_like_code(name) for name in targets.names):
-        return "file_changed"
-    return "other"
-
-
-def _ran(use: VerbUse, target: str, start: int) -> bool:
-    """The verb reports running the target: a command line, or a script (see the verb
-    classes in _verbs)."""
-    if use.verb_class not in ("run", "check"):
-        return False
-    script = looks_like_script(target) and (use.verb_class == "run" or start > use.start)
-    return looks_like_command(target) or script
-
-
-def _kind_from_lead(lead: _Lead, targets: Targets) -> str:
-    """A sentence without verbs of its own: "Files changed:" speaks for the items below it."""
-    if not lead.classes:
-        return "mention"
-    # The lead-in's verbs stand before everything the item names.
-    return _kind([VerbUse(-1, verb_class, "done") for verb_class in sorted(lead.classes)], targets)
-
-
-@dataclass(frozen=True, slots=True)
-class _Lead:
-    """What a lead-in says of the list below it: the kinds of work its own wording
-    reports, and whether it introduces instructions or a plan instead."""
-
-    classes: frozenset[VerbClass] = frozenset()
-    advisory: bool = False
-
-
-@lru_cache(maxsize=64)
-def _lead(text: str | None) -> _Lead:
-    # Cached: every item of a list asks for the same lead-in.
-    if text is None:
-        return _Lead()
-    uses = verb_uses(find_targets(text).prose, listed=False, advisory=False)
-    if is_advisory(text) or _only_blocked(uses):
-        return _Lead(advisory=True)
-    return _Lead(frozenset(use.verb_class for use in uses if use.state == "done"))
+def __getattr__(name: str) -> object:
+    if name in __all__:
+        return getattr(importlib.import_module("proofmark_core.claims.extract"), name)
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

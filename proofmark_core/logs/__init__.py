@@ -1,4 +1,4 @@
-"""Agent logs read as turns: one turn per user prompt, each a RunLog with its claims.
+"""Agent logs read as turns: one turn per user prompt, each what the turn wrote, ran and said.
 
 Every agent format has a reader module of its own with the same three names:
 ``NAME``, ``recognise(sample)``, which tells from the first records of a log whether
@@ -11,17 +11,14 @@ from __future__ import annotations
 
 import importlib
 from collections.abc import Iterator
-from dataclasses import dataclass, field
 from pathlib import Path
 from types import ModuleType
-from typing import TYPE_CHECKING
 
 from proofmark_core.logs._file import UNFORESEEN, LogError, LogFile, event_files
+from proofmark_core.logs._runlog import TurnLog
 
-if TYPE_CHECKING:
-    from proofmark_core.verify import Claim, RunLog
-
-__all__ = ["AGENTS", "FORMATS", "LogError", "Turn", "find_logs", "read_turns", "sniff"]
+__all__ = ["AGENTS", "FORMATS", "TURNS", "LogError", "LogFile", "TurnLog", "agent_turns",
+           "find_logs", "last_turn", "sniff"]
 
 # In the order they are tried: each recognises only its own agent's logs.
 AGENTS = ("claude-code", "codex", "openhands", "swe-agent", "mini-swe-agent")
@@ -31,58 +28,31 @@ LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj", ".jsonl.gz", ".json.gz",
                 ".parquet")
 
 
-@dataclass(frozen=True, slots=True)
-class Turn:
-    """One turn of an agent log: its RunLog, its claims and where it comes from.
-
-    ``source`` holds ``agent``, ``file``, ``session``, ``turn`` (counting from 0),
-    ``cwd`` and ``version`` (the format version, when the log says). ``skipped``
-    counts the log entries of unknown kinds that the reader passed over.
-    """
-
-    run_log: RunLog
-    claims: list[Claim]
-    source: dict[str, object]
-    line: int | None = None
-    skipped: dict[str, int] = field(default_factory=dict)
-
-    def record(self) -> dict[str, object]:
-        """The turn record that ``proofmark check`` reads."""
-        return {"run_log": self.run_log, "claims": self.claims, "source": self.source}
-
-
-def read_turns(path: str | Path, format: str = "auto") -> Iterator[Turn]:
-    """The turns of one agent log (a file, or an OpenHands conversation folder), in order.
-
-    ``format`` is one of :data:`FORMATS`; "auto" tells it from the content. Raises
-    :class:`LogError` for a log that is of no known format or cannot be read.
-    """
-    log = LogFile(path)
-    name = sniff(log) if format == "auto" else format
-    if name == TURNS:
-        yield from _turn_records(log)
-        return
-    if name not in AGENTS:
-        raise ValueError(f"unknown format {format!r} (choose from {', '.join(FORMATS)})")
+def agent_turns(log: LogFile, agent: str) -> Iterator[TurnLog]:
+    """The turns of a log of the named agent, in order. What the reader raises on a
+    value it did not foresee comes as a :class:`LogError` at the record last read."""
     log.mark_unread()
     try:
-        yield from _agent_turns(log, name)
+        yield from _reader(agent).read(log)
     except LogError:
         raise
     except UNFORESEEN as exc:
-        raise log.unforeseen(name, exc) from exc
+        raise log.unforeseen(agent, exc) from exc
 
 
-def _agent_turns(log: LogFile, name: str) -> Iterator[Turn]:
-    from proofmark_core.claims import extract_claims
-
-    for index, turn in enumerate(_reader(name).read(log)):
-        source: dict[str, object] = {
-            "agent": name, "file": log.name, "session": turn.session, "turn": index,
-            "cwd": turn.cwd, "version": turn.version,
-        }
-        yield Turn(turn.run_log(), extract_claims(turn.messages), source, turn.line,
-                   dict(turn.skipped))
+def last_turn(path: str | Path, agent: str) -> TurnLog | None:
+    """The last turn of one session's log, as an end-of-turn hook wants it: a Claude Code
+    transcript is searched backwards from its end, other logs are read through."""
+    reader = _reader(agent)
+    if agent == "claude-code":
+        log = LogFile(path)
+        if not reader.recognise(log.sample()):
+            raise log.error("not a Claude Code transcript")
+        return reader.last_turn(path)  # type: ignore[no-any-return]
+    turn = None
+    for turn in reader.read(LogFile(path)):
+        pass
+    return turn
 
 
 def sniff(log: LogFile) -> str:
@@ -148,21 +118,3 @@ def _companion(path: Path) -> bool:
 
 def _reader(name: str) -> ModuleType:
     return importlib.import_module(f"proofmark_core.logs.{name.replace('-', '_')}")
-
-
-def _turn_records(log: LogFile) -> Iterator[Turn]:
-    for index, (line, record) in enumerate(log.records()):
-        if isinstance(record, list):  # a JSON list of records
-            for inner, value in enumerate(record):
-                yield _turn_record(log, value, inner, line)
-        else:
-            yield _turn_record(log, record, index, line)
-
-
-def _turn_record(log: LogFile, record: object, index: int, line: int | None) -> Turn:
-    if not isinstance(record, dict) or not isinstance(record.get("run_log"), dict):
-        raise log.error(f"record {index}: not a turn record", line)
-    source = record.get("source")
-    return Turn(record["run_log"], list(record.get("claims") or []),
-                dict(source) if isinstance(source, dict) else {"file": log.name, "turn": index},
-                line)

@@ -5,7 +5,6 @@ Readers take records from it and raise its errors, which name the file and the l
 
 from __future__ import annotations
 
-import io
 import itertools
 import json
 import re
@@ -13,10 +12,9 @@ from collections.abc import Iterator
 from contextvars import ContextVar
 from pathlib import Path
 
-from proofmark_core._gunzip import open_gzip
-from proofmark_core._input import Item, Line, decoded, read_records
+from proofmark_core.records.files import jsonl_name, open_input
+from proofmark_core.records.input import Item, Line, decoded, read_records
 
-JSONL_SUFFIXES = (".jsonl", ".ndjson")
 SAMPLE_RECORDS = 8
 EVENT_FILE_RE = re.compile(r"event-\d+.*\.json")
 # What a reader may raise on a value of a type it did not foresee, deep in a record.
@@ -112,7 +110,7 @@ class LogFile:
     def _is_jsonl(self) -> bool:
         if self.path.is_dir():
             return False
-        if plain_name(self.path).endswith(JSONL_SUFFIXES):
+        if jsonl_name(self.path):
             return True
         with open_input(self.path) as stream:
             head = stream.read(1 << 16).lstrip()
@@ -152,15 +150,3 @@ def _is_turn_record(item: Item) -> bool:
         return False
     value = decoded(item).value
     return isinstance(value, dict) and "run_log" in value
-
-
-def open_input(path: str | Path) -> io.BufferedIOBase:
-    """The file for reading bytes, decompressed when its name ends in ``.gz``."""
-    if str(path).endswith(".gz"):
-        return open_gzip(path)
-    return open(path, "rb")
-
-
-def plain_name(path: str | Path) -> str:
-    """The file name without a ``.gz`` suffix: what tells its layout."""
-    return Path(path).name.removesuffix(".gz")

@@ -33,7 +33,7 @@ from collections.abc import Iterator
 from proofmark_core.logs._fences import Fence, fences, without
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._runlog import Call, TurnLog
-from proofmark_core.logs._values import as_text, at
+from proofmark_core.records.values import as_text, at
 
 NAME = "mini-swe-agent"
 

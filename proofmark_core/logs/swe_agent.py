@@ -30,7 +30,7 @@ from proofmark_core.logs._fences import fences, without
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._runlog import TurnLog
 from proofmark_core.logs._swe_agent_commands import Step, record
-from proofmark_core.logs._values import as_text, at
+from proofmark_core.records.values import as_text, at
 
 NAME = "swe-agent"
 

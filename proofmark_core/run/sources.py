@@ -18,19 +18,18 @@ from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import TYPE_CHECKING, cast
 
-from proofmark_core._checking import Unit
-from proofmark_core._input import Item, decoded, line_spans, read_records
-from proofmark_core._output import Where
-from proofmark_core._parquet import parquet_items
-from proofmark_core._spool import spooled_lines, spooling
-from proofmark_core.logs import TURNS, LogError, find_logs, read_turns, sniff
-from proofmark_core.logs._file import LogFile, open_input, plain_name
+from proofmark_core.claims.turns import read_turns
+from proofmark_core.logs import TURNS, LogError, LogFile, find_logs, sniff
+from proofmark_core.records.files import jsonl_name, open_input, plain_name
+from proofmark_core.records.input import Item, decoded, line_spans, read_records
+from proofmark_core.records.parquet import parquet_items
+from proofmark_core.records.spool import spooled_lines, spooling
+from proofmark_core.run.units import Unit, Where
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
 
 STDIN = "<stdin>"
-JSONL_SUFFIXES = (".jsonl", ".ndjson")
 PARQUET = "parquet"
 
 
@@ -117,7 +116,7 @@ class Inputs:
         return sniff(LogFile(name)) if self._format == "auto" else self._format
 
     def _turn_records(self, name: str) -> Iterator[Unit]:
-        jsonl = plain_name(name).endswith(JSONL_SUFFIXES)
+        jsonl = jsonl_name(name)
         if jsonl and self._in_place and _regular_file(name):
             yield from _numbered(name, line_spans(name), by_line=True)
             return

@@ -6,7 +6,7 @@ from __future__ import annotations
 import argparse
 from typing import Any, NoReturn
 
-from proofmark_core.api import VERDICTS
+from proofmark_core.verdicts import VERDICTS
 
 COMMAND = "proofmark hook claude-code"
 DEFAULT_DEADLINE = 10.0
@@ -71,7 +71,7 @@ def _whole_number(text: str) -> int:
 
 
 def run_hook(args: argparse.Namespace) -> int:
-    from proofmark_core.hook import RUNS  # what the hook does, imported only when it runs
+    from proofmark_core.hook.claude_code import RUNS  # what the hook does, imported only when it runs
 
     return RUNS[args.hook](args)
 

@@ -12,7 +12,7 @@ import json
 from collections.abc import Iterable, Iterator
 from types import ModuleType
 
-from proofmark_core._input import Item, Line
+from proofmark_core.records.input import Item, Line
 
 NEEDS_PYARROW = "Parquet needs pyarrow: pip install 'proofmark-core[ray]'"
 RECORD_COLUMNS = ("run_log", "claims", "source")

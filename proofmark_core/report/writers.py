@@ -13,40 +13,15 @@ from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Protocol, TextIO
 
-from proofmark_core._terminal import one_line, pad, paint, printable, shorten
-from proofmark_core.api import VERDICTS, ClaimResult
+from proofmark_core.report.terminal import one_line, pad, paint, printable, shorten
+from proofmark_core.run.units import Where
+from proofmark_core.verdicts import VERDICTS, ClaimResult
 
 RECORD_WIDTH = 6
 CLAIM_WIDTH = 5
 VERDICT_WIDTH = max(map(len, VERDICTS))
 GAP = "  "
 TEXT_WIDTHS = (16, 60)
-
-
-@dataclass(frozen=True, slots=True)
-class Where:
-    """Where a result or an error comes from: file, line, record and claim, and for
-    the turn of an agent log, the agent, the session and the turn's index."""
-
-    file: str
-    line: int | None = None
-    record: int | None = None
-    claim: int | None = None
-    agent: str | None = None
-    session: str | None = None
-    turn: int | None = None
-
-    def __str__(self) -> str:
-        place = self.file if self.line is None else f"{self.file}:{self.line}"
-        if self.record is None:
-            return place
-        return f"{place}: turn {self.turn}" if self.agent else f"{place}: record {self.record}"
-
-    def fields(self) -> dict[str, object]:
-        return {"file": self.file, "line": self.line, "record": self.record, "claim": self.claim}
-
-    def turn_fields(self) -> dict[str, object]:
-        return {"agent": self.agent, "session": self.session, "turn": self.turn}
 
 
 @dataclass

@@ -1,4 +1,4 @@
-"""Reading parsed JSON whose shape the log does not promise: a missing or odd value is None."""
+"""Reading parsed JSON whose shape the document does not promise: a missing or odd value is None."""
 
 from __future__ import annotations
 

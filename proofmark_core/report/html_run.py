@@ -14,8 +14,8 @@ from collections.abc import Iterator, Mapping
 from dataclasses import dataclass, field
 from typing import IO, cast
 
-from proofmark_core._output import Where
-from proofmark_core._utf8 import without_surrogates
+from proofmark_core.records.utf8 import without_surrogates
+from proofmark_core.run.units import Where
 
 # Worst first: the order of the claims, of the counts and of the chart's segments.
 SEVERITY = ("contradicted", "pre-existing", "unverified", "unchecked", "verified")

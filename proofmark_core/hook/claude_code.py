@@ -28,13 +28,11 @@ from pathlib import Path
 from types import FrameType
 from typing import Any
 
-from proofmark_core._hook_parser import COMMAND, DEFAULT_DEADLINE
-from proofmark_core.api import VERDICTS, ClaimResult, check_turn
-from proofmark_core.claims import extract_claims
-from proofmark_core.logs import LogError
-from proofmark_core.logs._file import LogFile
-from proofmark_core.logs._runlog import TurnLog
+from proofmark_core.claims.extract import extract_claims
+from proofmark_core.hook.parser import COMMAND, DEFAULT_DEADLINE
+from proofmark_core.logs import LogError, LogFile, TurnLog
 from proofmark_core.logs.claude_code import last_turn, recognise
+from proofmark_core.verdicts import VERDICTS, ClaimResult, check_turn
 
 OUR_COMMAND_RE = re.compile(r"\bproofmark(?:_core)?\b.*\bhook\s+claude-code\b")
 # Claude Code's own limit, in seconds; the hook gives up well before it.

@@ -17,13 +17,12 @@ from collections.abc import Callable, Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, BinaryIO, cast
 
-from proofmark_core._checking import Outcome, Unit
-from proofmark_core._output import Where
-from proofmark_core._parallel import WorkerDied, ordered_map
-from proofmark_core._parquet import ParquetWriter, pyarrow_module
-from proofmark_core._sources import Inputs
-from proofmark_core._tasks import check_task, task_weight
-from proofmark_core._utf8 import without_surrogates
+from proofmark_core.records.parquet import ParquetWriter, pyarrow_module
+from proofmark_core.records.utf8 import without_surrogates
+from proofmark_core.run.pool import WorkerDied, ordered_map
+from proofmark_core.run.sources import Inputs
+from proofmark_core.run.tasks import check_task, task_weight
+from proofmark_core.run.units import Outcome, Unit, Where
 
 # Column name: pyarrow type, in the order rows are written.
 ROW_COLUMNS = {

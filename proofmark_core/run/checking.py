@@ -5,35 +5,12 @@ It runs in the worker processes of a run, so what it takes and gives back is pla
 
 from __future__ import annotations
 
-from dataclasses import dataclass, replace
+from dataclasses import replace
 
-from proofmark_core._input import Item, decoded
-from proofmark_core._output import Where
-from proofmark_core._shape import ShapeError, as_claim, split_record
-from proofmark_core.api import ClaimResult, check_claim, check_turn
-
-
-@dataclass(frozen=True, slots=True)
-class Unit:
-    """One turn to check: where it comes from, its record (or the line to decode it
-    from), and the log entries its reader skipped."""
-
-    where: Where
-    item: Item
-    skipped: dict[str, int]
-
-
-# A result or an error message, where it belongs, and for a result its log excerpt.
-Event = tuple[Where, ClaimResult | str, str | None]
-
-
-@dataclass(frozen=True, slots=True)
-class Outcome:
-    """The unit's place, and its results and errors in claim order."""
-
-    where: Where
-    skipped: dict[str, int]
-    events: list[Event]
+from proofmark_core.records.input import decoded
+from proofmark_core.records.shape import ShapeError, as_claim, split_record
+from proofmark_core.run.units import Event, Outcome, Unit, Where
+from proofmark_core.verdicts import ClaimResult, check_claim, check_turn
 
 
 def check_unit(unit: Unit, excerpts: bool = False) -> Outcome:
@@ -45,7 +22,7 @@ def check_unit(unit: Unit, excerpts: bool = False) -> Outcome:
         return Outcome(where, unit.skipped, [(where, item.error, None)])
     events = check_record(where, item.value)
     if excerpts and isinstance(item.value, dict):
-        from proofmark_core._excerpt import excerpt  # only for the runs that show excerpts
+        from proofmark_core.run.excerpts import excerpt  # only for the runs that show excerpts
 
         run_log = item.value["run_log"]
         events = [(place, found, excerpt(run_log, found.claim, found.evidence)

@@ -14,7 +14,7 @@ import os
 import weakref
 from collections.abc import Iterable, Iterator
 
-from proofmark_core._input import NON_SPACE_BYTES_RE, Item, Span
+from proofmark_core.records.input import NON_SPACE_BYTES_RE, Item, Span
 
 SEGMENT = 1 << 23
 _open_segments: weakref.WeakSet[_Segment] = weakref.WeakSet()

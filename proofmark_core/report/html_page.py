@@ -22,10 +22,10 @@ import zlib
 from collections.abc import Iterable, Iterator
 from importlib import resources
 
-from proofmark_core._html_run import FLAGGED, SEVERITY, Counts, Group, Run
-from proofmark_core._output import plural
+from proofmark_core.report.html_run import FLAGGED, SEVERITY, Counts, Group, Run
+from proofmark_core.report.writers import plural
 
-ASSETS = resources.files("proofmark_core") / "assets"
+ASSETS = resources.files("proofmark_core.report") / "assets"
 OPEN_FILE_TABLE_UP_TO = 30
 BAR_UNITS = 1000
 BASE64_CHUNK = 1 << 16

@@ -7,10 +7,11 @@ import json
 from collections.abc import Iterable, Mapping
 from typing import TextIO
 
-from proofmark_core._html_page import page
-from proofmark_core._html_run import Run, number_or_none
-from proofmark_core._output import Tally, Where, result_fields
-from proofmark_core.api import VERDICTS, ClaimResult
+from proofmark_core.report.html_page import page
+from proofmark_core.report.html_run import Run, number_or_none
+from proofmark_core.report.writers import Tally, result_fields
+from proofmark_core.run.units import Where
+from proofmark_core.verdicts import VERDICTS, ClaimResult
 
 TITLE = "proofmark report"
 

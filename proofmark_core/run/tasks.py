@@ -5,9 +5,10 @@ from __future__ import annotations
 
 import os
 
-from proofmark_core._checking import Outcome, Unit, check_unit
-from proofmark_core._input import Line, Span
-from proofmark_core._sources import Inputs, WholeLog
+from proofmark_core.records.input import Line, Span
+from proofmark_core.run.checking import check_unit
+from proofmark_core.run.sources import Inputs, WholeLog
+from proofmark_core.run.units import Outcome, Unit
 
 # What a turn from an agent log weighs in a batch of work: about what its record takes.
 LOG_TURN_WEIGHT = 1 << 16
