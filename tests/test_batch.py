@@ -123,6 +123,7 @@ def test_ctrl_c_ends_a_run_on_workers_quietly():
 DIES_IN_ITS_WORKER = """
 import os, sys
 from proofmark_core import cli
+from proofmark_core.commands import check as check_command
 from proofmark_core.run import batch as _batch, tasks as _tasks
 
 def dies(unit, excerpts=False):
@@ -130,7 +131,7 @@ def dies(unit, excerpts=False):
         os._exit(1)
     return _tasks.check_task(unit, excerpts)
 
-cli.check_task = _batch.check_task = dies
+check_command.check_task = _batch.check_task = dies
 sys.exit(cli.main(sys.argv[1:]))
 """
 

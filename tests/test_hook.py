@@ -13,7 +13,8 @@ import pytest
 
 import proofmark_core
 from proofmark_core import cli
-from proofmark_core.hook.claude_code import HookError, _deadline, install, uninstall
+from proofmark_core.hook.decision import HookError, deadline as _deadline
+from proofmark_core.hook.settings import install, uninstall
 
 HOOK = Path(__file__).resolve().parent / "hook"
 SESSION = "5d9c1b7a-2e4f-4a61-8b3c-9d0e1f2a3b4c"

@@ -1,5 +1,6 @@
-"""The arguments of ``proofmark hook``; what the hook does is imported only when it runs,
-so that the other commands start without it."""
+"""The arguments of ``proofmark hook``, and the ``--fail-on`` verdicts that the command
+line's other commands take too. What the hook does is not imported here, so that the
+other commands start without it."""
 
 from __future__ import annotations
 
@@ -49,31 +50,27 @@ def add_hook_parser(commands: Any) -> None:
 
 
 def _hook_options(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--fail-on", type=_verdicts, default=frozenset({"contradicted"}),
+    parser.add_argument("--fail-on", type=verdict_set, default=frozenset({"contradicted"}),
                         metavar="VERDICT[,VERDICT]",
                         help="verdicts that fail a claim (default: contradicted)")
     parser.add_argument("--log", metavar="FILE",
                         help="append one JSON line per decision to FILE")
 
 
-def _verdicts(text: str) -> frozenset[str]:
-    names = frozenset(name.strip() for name in text.split(","))
-    if unknown := sorted(names - set(VERDICTS)):
-        raise argparse.ArgumentTypeError(
-            f"unknown verdict {unknown[0]!r} (choose from {', '.join(VERDICTS)})")
-    return names
+def verdict_set(text: str) -> frozenset[str]:
+    """The verdicts of a ``--fail-on`` value, "contradicted,unverified"."""
+    names = [name.strip() for name in text.split(",")]
+    for name in names:
+        if name not in VERDICTS:
+            raise argparse.ArgumentTypeError(
+                f"unknown verdict {name!r} (choose from {', '.join(VERDICTS)})")
+    return frozenset(names)
 
 
 def _whole_number(text: str) -> int:
     if not text.isdigit():
         raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}")
     return int(text)
-
-
-def run_hook(args: argparse.Namespace) -> int:
-    from proofmark_core.hook.claude_code import RUNS  # what the hook does, imported only when it runs
-
-    return RUNS[args.hook](args)
 
 
 class _HookParser(argparse.ArgumentParser):

@@ -13,9 +13,12 @@ import importlib
 from collections.abc import Iterator
 from pathlib import Path
 from types import ModuleType
+from typing import TYPE_CHECKING
 
 from proofmark_core.logs._file import UNFORESEEN, LogError, LogFile, event_files
-from proofmark_core.logs._runlog import TurnLog
+
+if TYPE_CHECKING:
+    from proofmark_core.logs._runlog import TurnLog
 
 __all__ = ["AGENTS", "FORMATS", "TURNS", "LogError", "LogFile", "TurnLog", "agent_turns",
            "find_logs", "last_turn", "sniff"]
@@ -118,3 +121,10 @@ def _companion(path: Path) -> bool:
 
 def _reader(name: str) -> ModuleType:
     return importlib.import_module(f"proofmark_core.logs.{name.replace('-', '_')}")
+
+
+def __getattr__(name: str) -> object:
+    # The run log a reader builds, and its shell parser, load only with a reader.
+    if name == "TurnLog":
+        return importlib.import_module("proofmark_core.logs._runlog").TurnLog
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

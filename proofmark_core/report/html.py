@@ -9,7 +9,8 @@ from typing import TextIO
 
 from proofmark_core.report.html_page import page
 from proofmark_core.report.html_run import Run, number_or_none
-from proofmark_core.report.writers import Tally, result_fields
+from proofmark_core.report.jsonl import result_fields
+from proofmark_core.report.tally import Tally
 from proofmark_core.run.units import Where
 from proofmark_core.verdicts import VERDICTS, ClaimResult
 

@@ -23,7 +23,7 @@ from collections.abc import Iterable, Iterator
 from importlib import resources
 
 from proofmark_core.report.html_run import FLAGGED, SEVERITY, Counts, Group, Run
-from proofmark_core.report.writers import plural
+from proofmark_core.report.tally import plural
 
 ASSETS = resources.files("proofmark_core.report") / "assets"
 OPEN_FILE_TABLE_UP_TO = 30

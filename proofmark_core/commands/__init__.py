@@ -1,0 +1,1 @@
+"""The bodies of the ``proofmark`` commands; their arguments are in :mod:`proofmark_core.cli`."""

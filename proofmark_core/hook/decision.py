@@ -1,0 +1,136 @@
+"""What the agent hooks share: checking the turn that ends, what they decided, and how
+they let the turn go when something of their own fails."""
+
+from __future__ import annotations
+
+import contextlib
+import json
+import signal
+import sys
+import time
+from collections import Counter
+from collections.abc import Iterator
+from dataclasses import dataclass, field
+from types import FrameType
+from typing import TYPE_CHECKING, Any
+
+from proofmark_core.claims.extract import extract_claims
+from proofmark_core.report.terminal import one_line, shorten
+from proofmark_core.verdicts import VERDICTS, ClaimResult, check_turn
+
+if TYPE_CHECKING:
+    from proofmark_core.logs import TurnLog
+
+SHOWN_CLAIMS = 8
+SHOWN_TEXT = 160
+
+
+class HookError(Exception):
+    """Something of the hook's own went wrong: the turn ends unchecked."""
+
+
+@dataclass
+class Decision:
+    """What the hook decided for one turn, and why."""
+
+    session: str | None
+    line: int | None = None
+    results: list[ClaimResult] = field(default_factory=list)
+    failing: list[ClaimResult] = field(default_factory=list)
+    blocked: bool = False
+    round: int = 0
+    note: str | None = None
+
+    def reason(self) -> str:
+        """What the agent reads when it is sent back."""
+        count = len(self.failing)
+        lines = [f"proofmark checked the claims of your closing message against what this "
+                 f"turn wrote, ran and saw; {count} claim{'s' * (count != 1)} "
+                 f"{'does' if count == 1 else 'do'} not hold:"]
+        for result in self.failing[:SHOWN_CLAIMS]:
+            lines.append(f"- {result.verdict}: {_shown(result.claim.get('text', ''))}"
+                         f"\n  evidence: {_shown(result.evidence)}")
+        if count > SHOWN_CLAIMS:
+            lines.append(f"- and {count - SHOWN_CLAIMS} more")
+        lines.append("Fix the work so that the claim holds, or correct the claim in your "
+                     "reply; say plainly what was not done.")
+        return "\n".join(lines)
+
+    def log_line(self) -> dict[str, object]:
+        verdicts = Counter(result.verdict for result in self.results)
+        return {"time": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "session": self.session,
+                "line": self.line, "claims": len(self.results),
+                "verdicts": {verdict: verdicts[verdict] for verdict in VERDICTS},
+                "blocked": self.blocked, "round": self.round}
+
+
+def judge(decision: Decision, turn: TurnLog, closing: object, fail_on: frozenset[str]) -> None:
+    """Check the claims of the turn, ending with the agent's own copy of its closing message."""
+    decision.line = turn.line
+    messages = _with_closing(turn.messages, closing)
+    decision.results = check_turn(turn.run_log(), extract_claims(messages))
+    decision.failing = [result for result in decision.results if result.verdict in fail_on]
+
+
+def read_payload(data: bytes) -> dict[str, Any]:
+    try:
+        payload = json.loads(data)
+    except (ValueError, RecursionError) as exc:
+        raise HookError(f"the hook payload is not JSON ({exc})") from None
+    if not isinstance(payload, dict):
+        raise HookError("the hook payload is not a JSON object")
+    return payload
+
+
+def _with_closing(messages: list[str], closing: object) -> list[str]:
+    """The turn's messages, ending with the agent's own copy of the closing message.
+
+    The transcript is written asynchronously and may not hold it yet; when its last
+    message is the end of it (the last block of a message of several), the copy replaces it.
+    """
+    if not isinstance(closing, str) or not closing.strip():
+        return messages
+    if messages and closing.rstrip().endswith(messages[-1].strip()):
+        return [*messages[:-1], closing]
+    return [*messages, closing]
+
+
+def let_go(error: Exception, decision: Decision, log: str | None) -> None:
+    """One line on standard error (and in the log) for a fault of the hook's own."""
+    why = str(error) if isinstance(error, HookError) else f"{type(error).__name__}: {error}"
+    print(f"proofmark: {one_line(why)}; the turn ends unchecked", file=sys.stderr)
+    append_log(log, {**decision.log_line(), "error": why})
+
+
+def append_log(path: str | None, line: dict[str, object]) -> None:
+    if path is None:
+        return
+    try:
+        with open(path, "a", encoding="utf-8") as stream:
+            stream.write(json.dumps(line, ensure_ascii=False) + "\n")
+    except OSError as exc:
+        print(f"proofmark: {path}: cannot append to the log: {exc.strerror or exc}",
+              file=sys.stderr)
+
+
+@contextlib.contextmanager
+def deadline(seconds: float) -> Iterator[None]:
+    """Give up after so long, before the agent's own timeout kills the hook."""
+    if not hasattr(signal, "setitimer") or seconds <= 0:
+        yield
+        return
+
+    def expire(signum: int, frame: FrameType | None) -> None:
+        raise HookError(f"gave up after {seconds:g} seconds")
+
+    previous = signal.signal(signal.SIGALRM, expire)
+    signal.setitimer(signal.ITIMER_REAL, seconds)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
+def _shown(text: str) -> str:
+    return shorten(one_line(text), SHOWN_TEXT)

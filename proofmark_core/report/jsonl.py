@@ -1,0 +1,63 @@
+"""The report for programs: JSON or JSON lines, a result at a time.
+
+Every writer takes results and errors as they come and keeps no result, so a report
+of any length streams out in constant memory.
+"""
+
+from __future__ import annotations
+
+import json
+from typing import TextIO
+
+from proofmark_core.report.tally import Tally
+from proofmark_core.run.units import Where
+from proofmark_core.verdicts import ClaimResult
+
+
+def result_fields(where: Where, result: ClaimResult,
+                  excerpt: str | None = None) -> dict[str, object]:
+    claim = result.claim
+    fields = {**where.fields(), **where.turn_fields(), "kind": claim.get("kind", "other"),
+              "text": claim.get("text", ""), "targets": claim.get("targets", []),
+              "verdict": result.verdict, "evidence": result.evidence}
+    if excerpt is not None:
+        fields["excerpt"] = excerpt
+    return fields
+
+
+class JsonDocument:
+    """{"results": [...], "errors": [...], "summary": {...}}, written as results come."""
+
+    def __init__(self, out: TextIO) -> None:
+        self._out = out
+        self._errors: list[dict[str, object]] = []
+        self._separator = "\n"
+        out.write('{"results": [')
+
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
+        self._out.write(self._separator + json.dumps(result_fields(where, result, excerpt)))
+        self._separator = ",\n"
+
+    def error(self, where: Where, message: str) -> None:
+        self._errors.append({**where.fields(), "error": message})
+
+    def end(self, tally: Tally) -> None:
+        errors = ",\n".join(map(json.dumps, self._errors))
+        self._out.write(f'\n],\n"errors": [\n{errors}\n],\n"summary": '
+                        f"{json.dumps(tally.summary())}}}\n")
+
+
+class JsonLines:
+    """One object per line: each result, each error ("error" key), then the summary."""
+
+    def __init__(self, out: TextIO) -> None:
+        self._out = out
+
+    def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
+        self._out.write(json.dumps(result_fields(where, result, excerpt)) + "\n")
+
+    def error(self, where: Where, message: str) -> None:
+        self._out.write(json.dumps({**where.fields(), "error": message}) + "\n")
+
+    def end(self, tally: Tally) -> None:
+        self._out.write(json.dumps({"summary": tally.summary()}) + "\n")
