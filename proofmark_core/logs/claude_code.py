@@ -39,6 +39,7 @@ from typing import TYPE_CHECKING, Any
 from proofmark_core.logs._file import LogError, LogFile
 from proofmark_core.logs._runlog import Call, TurnLog
 from proofmark_core.logs._shell import command_text
+from proofmark_core.records.values import as_text
 
 if TYPE_CHECKING:
     from proofmark_core.verify import ExternalAction
@@ -192,9 +193,9 @@ class _Session:
         turn = self.turn
         if turn.line is None:
             turn.line = line
-            turn.cwd = _string(record.get("cwd"))
-        turn.session = turn.session or _string(record.get("sessionId"))
-        turn.version = turn.version or _string(record.get("version"))
+            turn.cwd = as_text(record.get("cwd"))
+        turn.session = turn.session or as_text(record.get("sessionId"))
+        turn.version = turn.version or as_text(record.get("version"))
 
     def _take(self, log: LogFile, line: int | None, record: dict[str, Any], main: bool) -> None:
         kind = record.get("type")
@@ -221,24 +222,24 @@ class _Session:
             kind = block.get("type")
             if kind == "text":
                 if main:
-                    self.turn.say(_string(block.get("text")) or "")
+                    self.turn.say(as_text(block.get("text")) or "")
             elif kind == "tool_use":
                 self._call(block)
             elif kind not in QUIET_BLOCKS:
                 self.turn.skip(f"content block {kind!r}")
 
     def _call(self, block: dict[str, Any]) -> None:
-        call_id = _string(block.get("id")) or ""
+        call_id = as_text(block.get("id")) or ""
         if call_id in self.seen_calls:
             return  # the same call recorded twice
         self.seen_calls.add(call_id)
-        name = _string(block.get("name")) or "?"
+        name = as_text(block.get("name")) or "?"
         args = block.get("input")
         args = args if isinstance(args, dict) else {}
         self.pending[call_id] = _open_call(self.turn, name, args)
 
     def _result(self, block: dict[str, Any], record: dict[str, Any]) -> None:
-        call_id = _string(block.get("tool_use_id")) or ""
+        call_id = as_text(block.get("tool_use_id")) or ""
         pending = self.pending.pop(call_id, None)
         if pending is None:
             if call_id not in self.seen_calls:
@@ -322,13 +323,13 @@ class _Session:
 def _open_call(turn: TurnLog, name: str, args: dict[str, Any]) -> _Pending:
     """The call a tool_use makes."""
     if name == "Bash":
-        return _Pending(turn.shell(command_text(_string(args.get("command")) or "")), name, args)
+        return _Pending(turn.shell(command_text(as_text(args.get("command")) or "")), name, args)
     if name in READ_TOOLS:
         return _Pending(turn.read(), name, args)
     if name in SEARCH_TOOLS:
         return _Pending(turn.search(), name, args)
     if name in WRITE_TOOLS:
-        path = _string(args.get("file_path") or args.get("notebook_path"))
+        path = as_text(args.get("file_path") or args.get("notebook_path"))
         return _Pending(turn.write(name, path, _written_text(name, args)), name, args)
     if name.startswith("mcp__") and not _reads_only(name):
         call = turn.act(name, args)
@@ -338,16 +339,16 @@ def _open_call(turn: TurnLog, name: str, args: dict[str, Any]) -> _Pending:
 
 def _written_text(name: str, args: dict[str, Any]) -> str | None:
     if name == "Write":
-        return _string(args.get("content"))
+        return as_text(args.get("content"))
     if name == "Edit":
-        return _string(args.get("new_string"))
+        return as_text(args.get("new_string"))
     if name == "NotebookEdit":
-        return _string(args.get("new_source"))
+        return as_text(args.get("new_source"))
     edits = args.get("edits")
     if not isinstance(edits, list):
         return None
     return "\n".join(text for edit in edits if isinstance(edit, dict)
-                     and (text := _string(edit.get("new_string"))) is not None)
+                     and (text := as_text(edit.get("new_string"))) is not None)
 
 
 def _reads_only(name: str) -> bool:
@@ -454,10 +455,6 @@ def _first_timestamp(path: Path) -> str | None:
 
 def _has_work(turn: TurnLog) -> bool:
     return bool(turn.calls or turn.messages)
-
-
-def _string(value: object) -> str | None:
-    return value if isinstance(value, str) else None
 
 
 def _type_name(value: object) -> str:

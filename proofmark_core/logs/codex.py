@@ -40,6 +40,7 @@ from dataclasses import dataclass, field
 from proofmark_core.logs._codex_calls import Calls
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._runlog import TurnLog
+from proofmark_core.records.values import as_text
 
 NAME = "codex"
 
@@ -197,8 +198,8 @@ class _Rollout:
         session = payload.get("id")
         if self.session is None:
             self.session = str(session) if session is not None else None
-            self.cwd = _string(payload.get("cwd"))
-            self.version = _string(payload.get("cli_version"))
+            self.cwd = as_text(payload.get("cwd"))
+            self.version = as_text(payload.get("cli_version"))
         elif session is not None and str(session) != self.session:
             yield from self._end_turn()
             self.copy = "start"
@@ -210,7 +211,7 @@ class _Rollout:
                 self.turn.log.cwd = cwd
 
     def _item(self, line: int | None, item: dict[str, object]) -> Iterator[TurnLog]:
-        kind = _string(item.get("type"))
+        kind = as_text(item.get("type"))
         if self.copy == "start" and (kind in ("function_call", "custom_tool_call")
                                      or item.get("role") == "assistant"):
             self.copy = "open"
@@ -245,14 +246,14 @@ class _Rollout:
                 yield from self._opener(line, PROMPT)
 
     def _event(self, line: int | None, event: dict[str, object]) -> Iterator[TurnLog]:
-        kind = _string(event.get("type"))
+        kind = as_text(event.get("type"))
         if kind == "task_started":
             yield from self._opener(line, TASK)
         elif kind == "user_message":
             yield from self._opener(line, PROMPT)
         elif kind == "agent_message":
             yield from self._open(line)
-            self._turn().say(_string(event.get("message")) or "", "event")
+            self._turn().say(as_text(event.get("message")) or "", "event")
         elif kind in ("task_complete", "turn_aborted"):
             if self.copy is not None:
                 self.copy = "closed"
@@ -260,7 +261,7 @@ class _Rollout:
                 self.turn.close(event.get("last_agent_message"))
         elif kind == "web_search_end":
             yield from self._open(line)
-            self._turn().log.other("web_search").result(_string(event.get("query")))
+            self._turn().log.other("web_search").result(as_text(event.get("query")))
         elif kind in ("patch_apply_end", "mcp_tool_call_end", "exec_command_end"):
             if self.turn is not None:
                 self._result_event(self.turn.calls, kind, event)
@@ -328,7 +329,3 @@ def _content_text(content: object) -> str:
         return ""
     return "\n".join(part["text"] for part in content
                      if isinstance(part, dict) and isinstance(part.get("text"), str))
-
-
-def _string(value: object) -> str | None:
-    return value if isinstance(value, str) else None

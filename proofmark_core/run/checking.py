@@ -9,6 +9,7 @@ from dataclasses import replace
 
 from proofmark_core.records.input import decoded
 from proofmark_core.records.shape import ShapeError, as_claim, split_record
+from proofmark_core.records.values import as_text
 from proofmark_core.run.units import Event, Outcome, Unit, Where
 from proofmark_core.verdicts import ClaimResult, check_claim, check_turn
 
@@ -35,7 +36,7 @@ def record_place(where: Where, record: object) -> Where:
     source = record.get("source") if isinstance(record, dict) else None
     if where.agent is not None or not isinstance(source, dict):
         return where
-    return replace(where, agent=_text(source.get("agent")), session=_text(source.get("session")),
+    return replace(where, agent=as_text(source.get("agent")), session=as_text(source.get("session")),
                    turn=source["turn"] if isinstance(source.get("turn"), int) else None)
 
 
@@ -67,7 +68,3 @@ def _one(where: Where, run_log: object, claim: object) -> ClaimResult | str:
         return check_claim(run_log, claim)  # type: ignore[arg-type]
     except Exception as exc:
         return f"claims[{where.claim}]: the engine failed: {type(exc).__name__}: {exc}"
-
-
-def _text(value: object) -> str | None:
-    return value if isinstance(value, str) else None
