@@ -108,6 +108,7 @@ def results(count, seed=14):
 def real_results(count, folder):
     """The real turns' claims, checked and with their excerpts, over and over."""
     from proofmark_core.api import check_claim
+    from proofmark_core.run.evidence import matches
     from proofmark_core.run.excerpts import excerpt as excerpt_of
 
     checked = []
@@ -121,7 +122,7 @@ def real_results(count, folder):
                     "kind": claim.get("kind", "other"), "text": claim.get("text", ""),
                     "targets": claim.get("targets", []), "verdict": result.verdict,
                     "evidence": result.evidence,
-                    "excerpt": excerpt_of(turn["run_log"], claim, result.evidence)})
+                    "excerpt": excerpt_of(turn["run_log"], claim, matches(result.evidence))})
     for index in range(count):
         copy, at = divmod(index, len(checked))
         agent = AGENTS[copy % len(AGENTS)]

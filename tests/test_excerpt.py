@@ -4,6 +4,7 @@ own evidence lines."""
 import pytest
 
 from proofmark_core.api import check_claim
+from proofmark_core.run.evidence import Match, matches
 from proofmark_core.run.excerpts import MAX_CHARS, excerpt
 from runlogs import claim, event, ran, read, run_log, wrote
 
@@ -66,7 +67,7 @@ CASES = {
 def test_excerpt_shows_where_the_evidence_points(log, the_claim, verdict, shown):
     result = check_claim(log, the_claim)
     assert result.verdict == verdict
-    text = excerpt(log, the_claim, result.evidence)
+    text = excerpt(log, the_claim, matches(result.evidence))
     assert text is not None and len(text) <= MAX_CHARS
     for part in shown:
         assert part in text
@@ -79,12 +80,28 @@ def test_excerpt_shows_where_the_evidence_points(log, the_claim, verdict, shown)
     (run_log(), claim("mention", "The limit lives in `config/retry.yaml`", "config/retry.yaml")),
 ])
 def test_no_excerpt_where_the_evidence_points_nowhere(log, the_claim):
-    assert excerpt(log, the_claim, check_claim(log, the_claim).evidence) is None
+    assert excerpt(log, the_claim, matches(check_claim(log, the_claim).evidence)) is None
 
 
 def test_an_excerpt_of_a_huge_log_stays_short():
     payload = "MAX_RETRIES = 5 " * 10_000 + "\n" + "z" * 100_000
     log = run_log([wrote(payload)], written=["a.py"])
     the_claim = claim("file_changed", "Set `MAX_RETRIES = 5`", "MAX_RETRIES = 5")
-    text = excerpt(log, the_claim, check_claim(log, the_claim).evidence)
+    text = excerpt(log, the_claim, matches(check_claim(log, the_claim).evidence))
     assert text.startswith("write_file wrote:\nMAX_RETRIES = 5") and len(text) <= MAX_CHARS
+
+
+@pytest.mark.parametrize("evidence, expected", [
+    ("`a; b` in write; words of `run the suite` in output \u00b7 unchecked: `c; d`",
+     [Match("write", "a; b"), Match("output", "run", words=True)]),
+    ("`pytest -q` ran but FAILED (exit 1); `make` ran but FAILED (exit None)",
+     [Match("failed command", "pytest -q", "1"), Match("failed command", "make", "None")]),
+    ("`ok` in command (exit ok); `#ops` in external action; empty search result matches claim",
+     [Match("command", "ok"), Match("external action", "#ops"), Match("empty search")]),
+    ("`a.md`, `b.md` seen only in read output; no write or command touched it",
+     [Match("read output", "a.md")]),
+    ("`x` not found in any write, command or output", []),
+    ("a mention, not a claim of work: `x` not in this turn's log", []),
+])
+def test_the_places_an_evidence_line_names(evidence, expected):
+    assert matches(evidence) == expected

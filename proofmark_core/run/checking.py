@@ -23,10 +23,12 @@ def check_unit(unit: Unit, excerpts: bool = False) -> Outcome:
         return Outcome(where, unit.skipped, [(where, item.error, None)])
     events = check_record(where, item.value)
     if excerpts and isinstance(item.value, dict):
-        from proofmark_core.run.excerpts import excerpt  # only for the runs that show excerpts
+        # Only for the runs that show excerpts.
+        from proofmark_core.run.evidence import matches
+        from proofmark_core.run.excerpts import excerpt
 
         run_log = item.value["run_log"]
-        events = [(place, found, excerpt(run_log, found.claim, found.evidence)
+        events = [(place, found, excerpt(run_log, found.claim, matches(found.evidence))
                    if isinstance(found, ClaimResult) else None) for place, found, _ in events]
     return Outcome(where, unit.skipped, events)
 

@@ -1,23 +1,24 @@
 """A few lines of the run log around the literal a verdict's evidence points at.
 
-The evidence line says where the engine found a literal (a write, a command and its
-exit code, an output, an external action); the excerpt shows that place, so that a
-reader can judge the verdict without opening the log. Locating is a case-insensitive
-search of the literal, looser than the engine's normal form: a literal this search
-cannot find gets no excerpt rather than a wrong one.
+The checking step hands over where the engine found each literal (a write, a command
+and its exit code, an output, an external action) as :class:`Match` data; the excerpt
+shows that place, so that a reader can judge the verdict without opening the log.
+Locating is a case-insensitive search of the literal, looser than the engine's normal
+form: a literal this search cannot find gets no excerpt rather than a wrong one.
 """
 
 from __future__ import annotations
 
 import json
 import re
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
 from proofmark_core.verify import READ_TOOLS
 
 if TYPE_CHECKING:
+    from proofmark_core.run.evidence import Match
     from proofmark_core.verify import Claim, CommandRecord, RunLog
 
 MAX_CHARS = 400
@@ -27,17 +28,6 @@ OUTPUT_TAIL_LINES = 3
 CUT = "\u2026"
 SUCCESS_CODES = (None, 0, "0")
 
-UNCHECKED_TAIL_RE = re.compile(r" \u00b7 unchecked: `.*$", re.S)
-# Entries are joined by "; "; a literal may hold "; " itself, so split only where an
-# entry can start.
-ENTRY_SPLIT_RE = re.compile(r"; (?=`|words of `|empty search result)")
-FAILED_RE = re.compile(r"`(?P<lit>.+)` ran but FAILED \(exit (?P<code>.*)\)", re.S)
-FOUND_RE = re.compile(
-    r"(?P<words>words of )?`(?P<lit>.+)` in "
-    r"(?P<source>write|command \(exit ok\)|external action|output)", re.S)
-READ_ONLY_RE = re.compile(
-    r"(?P<lits>`.+`) (?:appears only in content the agent read|seen only in read output)", re.S)
-EMPTY_SEARCH = "empty search result matches claim"
 SEARCH_COMMAND_RE = re.compile(r"\b(grep|rg|find)\b")
 KEY_RE = re.compile(r"^\s*([^=:\s]+)\s*[=:]")
 
@@ -60,46 +50,37 @@ class Excerpt:
     strong: bool = True
 
 
-def excerpt(run_log: RunLog, claim: Claim, evidence: str) -> str | None:
-    """A short excerpt (at most MAX_CHARS characters) of the part of the log the
-    evidence points at, or None when it points nowhere (nothing found, nothing to check)."""
-    body = UNCHECKED_TAIL_RE.sub("", evidence)
+def excerpt(run_log: RunLog, claim: Claim, matches: Iterable[Match]) -> str | None:
+    """A short excerpt (at most MAX_CHARS characters) of the part of the log the first
+    of the matches that can be found points at, or None when none can."""
     targets = [t for t in claim.get("targets", []) if isinstance(t, str)]
     fallback = None
-    for entry in ENTRY_SPLIT_RE.split(body):
-        found = _entry_excerpt(run_log, targets, entry)
+    for match in matches:
+        found = _match_excerpt(run_log, targets, match)
         if found is not None and found.strong:
             return _fit(found.shown)
         fallback = fallback or found
     return _fit(fallback.shown) if fallback else None
 
 
-def _entry_excerpt(run_log: RunLog, targets: list[str], entry: str) -> Excerpt | None:
-    if entry == EMPTY_SEARCH:
+def _match_excerpt(run_log: RunLog, targets: list[str], match: Match) -> Excerpt | None:
+    if match.pool == "empty search":
         return _empty_search(run_log)
-    if found := FAILED_RE.fullmatch(entry):
-        failed_code = found["code"]
-        places = _commands(run_log, lambda code: _exit_text(code) == failed_code)
-        return _locate(found["lit"], targets, places)
-    if found := FOUND_RE.fullmatch(entry):
-        literal = found["lit"]
-        if found["words"]:
-            targets, literal = [], literal.split()[0]
-        return _locate(literal, targets, _sources(run_log, found["source"]))
-    if found := READ_ONLY_RE.match(entry):
-        literal = found["lits"][1:-1].split("`, `")[0]
-        return _locate(literal, targets, _outputs(run_log, read_first=True))
-    return None
+    # A literal found word by word is looked for by its first word alone.
+    return _locate(match.literal, [] if match.words else targets, _places(run_log, match))
 
 
-def _sources(run_log: RunLog, source: str) -> Iterator[Place]:
-    if source == "write":
+def _places(run_log: RunLog, match: Match) -> Iterator[Place]:
+    """The texts of the pool the literal was found in."""
+    if match.pool == "write":
         yield from _writes(run_log)
-    elif source == "external action":
+    elif match.pool == "external action":
         for action in run_log.get("external", []):
             yield Place("external action:", _json(action.get("args")))
-    elif source == "output":
-        yield from _outputs(run_log, read_first=False)
+    elif match.pool in ("output", "read output"):
+        yield from _outputs(run_log, read_first=match.pool == "read output")
+    elif match.pool == "failed command":
+        yield from _commands(run_log, lambda code: _exit_text(code) == match.exit_code)
     else:
         yield from _commands(run_log, lambda code: code in SUCCESS_CODES)
 
