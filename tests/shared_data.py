@@ -1,10 +1,12 @@
-"""Where the shared real agent data lives, beside the repository; tests skip without it."""
+"""Where the shared real agent data lives, beside the repository (or beside the folder of
+its worktrees); tests skip without it."""
 
 from pathlib import Path
 
 import pytest
 
-SHARED = Path(__file__).resolve().parents[2] / "shared"
+SHARED = next((folder / "shared" for folder in Path(__file__).resolve().parents[1:]
+               if (folder / "shared").is_dir()), Path(__file__).resolve().parents[2] / "shared")
 TRAJECTORIES = SHARED / "trajectories"
 REALDATA = SHARED / "realdata"
 

@@ -1,5 +1,6 @@
 """The Claude Code reader: turns, RunLogs and messages of 1.0.x and 2.1.x sessions."""
 
+import json
 import shutil
 from pathlib import Path
 
@@ -38,9 +39,12 @@ def cmd(command, exit_code, output):
     return {"command": command, "exit_code": exit_code, "output": output}
 
 
-def log(events, commands=(), written=(), external=()):
-    return {"events": events, "external": list(external), "written": list(written),
-            "commands": list(commands)}
+def log(events, commands=(), written=(), external=(), refused=()):
+    run_log = {"events": events, "external": list(external), "written": list(written),
+               "commands": list(commands)}
+    if refused:
+        run_log["refused"] = [{"path": path, "reason": why} for path, why in refused]
+    return run_log
 
 
 INTERRUPTED = "[Request interrupted by user for tool use]"
@@ -55,7 +59,9 @@ EXPECTED = {
          log([ev("terminal", "README.md\nfetch.py", "ls"),
               ev("Write", "Claude requested permissions to write to /repo/CLAUDE.md, but you "
                           "haven't granted it yet.")],
-             [cmd("ls", 0, "README.md\nfetch.py")])),
+             [cmd("ls", 0, "README.md\nfetch.py")],
+             refused=[("/repo/CLAUDE.md", "Claude requested permissions to write to "
+                       "/repo/CLAUDE.md, but you haven't granted it yet.")])),
         # The inline sidechain's calls are the turn's; its closing text is not.
         (10, ["I'll hand the edit to a subagent.",
               "Added a retry loop to `fetch.py` and set `RETRIES = 3` in `config.py`; "
@@ -73,7 +79,9 @@ EXPECTED = {
               ev("terminal", REJECTED, "rm -rf build > build.log"),
               ev("terminal", INTERRUPTED, "npm run e2e")],
              [cmd("pytest -q", 1, FAILED_TEST), cmd("npm run e2e", "interrupted", INTERRUPTED)],
-             ["/repo/fetch.py", "/repo/config.py"])),
+             ["/repo/fetch.py", "/repo/config.py"],
+             refused=[("/repo/setup.py", "File has not been read yet. Read it first before "
+                       "writing to it.")])),
         (36, ["You're welcome."], log([])),
     ]),
     "2.1": (V2, "/work/app", "2.1.38", [
@@ -135,15 +143,24 @@ def test_skipped_kinds_are_counted():
 @pytest.mark.parametrize("name, messages, events", [
     ("agent-a1b2c3d.jsonl", ["Looking.", "`port` is used once, in `src/app.ts`."],
      ["read_file", "search_files"]),
-    ("agent-acompact-5e6f7a.jsonl", None, None),
+    # A compaction file: its request is the prompt, its summary the reply.
+    ("agent-acompact-5e6f7a.jsonl", ["<summary>The port was fixed in `src/app.ts`.</summary>"],
+     []),
 ])
 def test_subagent_file_read_on_its_own(name, messages, events):
-    turns = list(read(LogFile(SUBAGENTS / name)))
-    if messages is None:  # a compaction request holds no turn
-        assert turns == []
-    else:
-        [turn] = turns
-        assert (turn.messages, [call.tool for call in turn.calls]) == (messages, events)
+    [turn] = read(LogFile(SUBAGENTS / name))
+    assert (turn.messages, [call.tool for call in turn.calls]) == (messages, events)
+
+
+def test_a_lone_compaction_file_of_a_continued_session_is_one_turn(tmp_path):
+    # Its first user message is the summary that continued the session: still the prompt.
+    lines = (SUBAGENTS / "agent-acompact-5e6f7a.jsonl").read_text().splitlines()
+    lines[0] = lines[0].replace("Your task is", "This session is being continued from a "
+                                "previous conversation. Your task is")
+    alone = tmp_path / "agent-acompact-5e6f7a.jsonl"
+    alone.write_text("\n".join(lines) + "\n")
+    [turn] = read_turns(alone)
+    assert turn.claims and turn.source["session"] == "8b2e4f90-1c3d-4e5f-a6b7-c8d9e0f1a2b3"
 
 
 def test_subagent_files_are_companions_only_beside_their_session(tmp_path):
@@ -216,7 +233,27 @@ SHARED_CLAIMS = [
      "ls -la /home/USER/projects/spotter-worktrees/spotter-dov/assets/"),
     ("tool_heavy.jsonl", 0, "command_ran", "mix phx.server"),
     ("short.jsonl", 0, None, None),
+    ("069508a5-1193-487c-a9b5-a6f5f3ae4f98.jsonl", 0, "command_ran", "nvidia-smi"),
+    ("0a725fb5-6378-432a-9e84-9f3f49d4043d.jsonl", 6, "file_changed",
+     "/home/kenth56/vsla/docs/papers/src/paper-status.md"),
+    ("258c7280-ae70-4798-800f-63464d01a85d.jsonl", 0, "file_changed",
+     "lib/spotter/transcripts/annotation.ex"),
+    ("2cba43de-c8d2-4a69-add8-9fae3ad93900.jsonl", 3, "file_changed", "STATUS.md"),
+    ("f67ab274-e83b-41ac-ac85-77488d6b5c28.jsonl", 16, "file_changed",
+     "/home/kenth56/vsla/STATUS.md"),
 ]
+# The turns of each sample: a background command's notice and a compaction continue a turn.
+SHARED_TURNS = {
+    "069508a5-1193-487c-a9b5-a6f5f3ae4f98.jsonl": 3,
+    "0a725fb5-6378-432a-9e84-9f3f49d4043d.jsonl": 7,
+    "1af7fc5e-8455-4414-9ccd-011d40f70b2a.jsonl": 1,
+    "258c7280-ae70-4798-800f-63464d01a85d.jsonl": 2,
+    "2cba43de-c8d2-4a69-add8-9fae3ad93900.jsonl": 4,
+    "agent-a2898e3.jsonl": 1,
+    "f67ab274-e83b-41ac-ac85-77488d6b5c28.jsonl": 17,
+    "fe5e1c67-53e7-4862-81ae-d0e013e3270b.jsonl": 2,
+    "short.jsonl": 1, "subagent.jsonl": 2, "tool_heavy.jsonl": 2,
+}
 
 
 @needs(TRAJECTORIES)
@@ -233,6 +270,39 @@ def test_shared_sample_claims(name, index, kind, target):
         ["verified"] * (kind is not None) + ["unverified"]
 
 
+@needs(TRAJECTORIES)
+@pytest.mark.parametrize("name, count", SHARED_TURNS.items())
+def test_shared_sample_turns(name, count):
+    assert len(list(read_turns(TRAJECTORIES / "claude-code" / name))) == count
+
+
 def test_every_shared_sample_is_in_the_table():
-    assert {path.name for path in samples("claude-code")} <= \
-        {name for name, *_ in SHARED_CLAIMS}
+    names = {path.name for path in samples("claude-code")}
+    assert names <= {name for name, *_ in SHARED_CLAIMS} and names <= set(SHARED_TURNS)
+
+
+def test_a_background_command_notice_continues_the_turn_and_gives_the_exit_code(tmp_path):
+    def record(kind, content, **extra):
+        return json.dumps({"type": kind, "sessionId": "s1", "uuid": f"u{len(lines)}",
+                           "isSidechain": False, "cwd": "/w", "timestamp": f"t{len(lines)}",
+                           "message": {"role": kind, "content": content}, **extra})
+    lines: list[str] = []
+    for kind, content, extra in [
+            ("user", "Run the tests", {}),
+            ("assistant", [{"type": "tool_use", "id": "b1", "name": "Bash",
+                            "input": {"command": "mix test", "run_in_background": True}}], {}),
+            ("user", [{"type": "tool_result", "tool_use_id": "b1", "content":
+                       "Command running in background with ID: bd0afab."}],
+             {"toolUseResult": {"backgroundTaskId": "bd0afab"}}),
+            ("assistant", [{"type": "text", "text": "Started."}], {}),
+            ("user", "<task-notification>\n<task-id>bd0afab</task-id>\n<status>failed</status>\n"
+                     "<summary>Background command \"mix test\" failed (exit code 2)</summary>\n"
+                     "</task-notification>", {}),
+            ("assistant", [{"type": "text", "text": "`mix test` failed."}], {})]:
+        lines.append(record(kind, content, **extra))
+    path = tmp_path / "s1.jsonl"
+    path.write_text("\n".join(lines) + "\n")
+    [turn] = read(LogFile(path))
+    assert turn.messages == ["Started.", "`mix test` failed."]
+    assert [(c["command"], c["exit_code"]) for c in turn.run_log()["commands"]] == \
+        [("mix test", 2)]

@@ -2,15 +2,20 @@
 
 A reader opens a call when the agent makes it and fills in the result when the log
 shows it; the RunLog keeps the order of the calls, whatever order results come in.
+
+A write the tool refused or that failed wrote nothing; the RunLog still names it, under
+``refused`` (a key the engine does not read), with the reason the log gives, so that a
+claim of that write can be told from one of a write that never was attempted.
 """
 
 from __future__ import annotations
 
 from collections import Counter
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, TypedDict
 
 from proofmark_core.logs._shell import shell_written_paths
+from proofmark_core.logs._spellings import spellings
 
 if TYPE_CHECKING:
     from proofmark_core.verify import CommandRecord, ExternalAction, LogEvent, RunLog
@@ -20,6 +25,16 @@ EXECUTE_CODE = "execute_code"
 READ_FILE = "read_file"
 SEARCH_FILES = "search_files"
 KIND_CHARS = 60
+REASON_CHARS = 200
+# Markup around a tool's error text that is no part of the reason.
+REASON_TAGS = ("<tool_use_error>", "</tool_use_error>")
+
+
+class Refusal(TypedDict):
+    """A write that did not happen: the file it was for, and the log's one-line reason."""
+
+    path: str
+    reason: str
 
 
 @dataclass(eq=False, slots=True)
@@ -69,8 +84,9 @@ class TurnLog:
     """What one turn wrote, ran and saw, and the agent's prose of the turn, in order.
 
     ``written`` holds paths written other than by a call's own path or command line
-    (those come from the calls, when they ran). ``messages`` are the agent's own messages of the turn (subagents excluded): the
-    last one is the closing message. ``skipped`` counts log entries of kinds the
+    (those come from the calls, when they ran); ``refused`` the writes that did not
+    happen. ``messages`` are the agent's own messages of the turn (subagents excluded):
+    the last one is the closing message. ``skipped`` counts log entries of kinds the
     reader does not know, by a short description of the kind. ``line`` is where the
     turn starts in a JSONL log; the session id, working directory and format version
     are those the log records, when it does.
@@ -78,6 +94,7 @@ class TurnLog:
 
     calls: list[Call] = field(default_factory=list)
     written: list[str] = field(default_factory=list)
+    refused: list[Refusal] = field(default_factory=list)
     external: list[ExternalAction] = field(default_factory=list)
     messages: list[str] = field(default_factory=list)
     skipped: Counter[str] = field(default_factory=Counter)
@@ -115,6 +132,15 @@ class TurnLog:
         """Any other tool call: only its output counts, as something the agent saw."""
         return self._add(Call(tool))
 
+    def refuse(self, call: Call, path: str | None, text: str | None) -> None:
+        """The write call was refused or failed: it wrote nothing, and the reason is kept
+        for the file it was for (when the log names one)."""
+        call.wrote = False
+        call.payload = None
+        call.writes = []
+        if path:
+            self.refused.append({"path": path, "reason": reason(text)})
+
     def say(self, text: str) -> None:
         """A message of the agent's own prose."""
         if text.strip():
@@ -130,10 +156,27 @@ class TurnLog:
             {"command": call.command, "exit_code": call.exit_code, "output": call.output or ""}
             for call in self.calls if call.shell and call.ran
         ]
-        written = [path for call in self.calls for path in call.wrote_files()]
-        return {"events": [call.event() for call in self.calls], "external": list(self.external),
-                "written": list(dict.fromkeys([*written, *self.written])), "commands": commands}
+        written = [spelled for call in self.calls for path in call.wrote_files()
+                   for spelled in spellings(path, self.cwd)]
+        written += [spelled for path in self.written for spelled in spellings(path, self.cwd)]
+        run_log: RunLog = {"events": [call.event() for call in self.calls],
+                           "external": list(self.external),
+                           "written": list(dict.fromkeys(written)), "commands": commands}
+        if self.refused:
+            run_log["refused"] = list(self.refused)  # type: ignore[typeddict-unknown-key]
+        return run_log
 
     def _add(self, call: Call) -> Call:
         self.calls.append(call)
         return call
+
+
+def reason(text: str | None) -> str:
+    """The first line of a tool's error text that says something, as one short line."""
+    for line in (text or "").splitlines():
+        for tag in REASON_TAGS:
+            line = line.replace(tag, " ")
+        line = " ".join(line.split()).strip("[] ")
+        if line:
+            return line if len(line) <= REASON_CHARS else line[:REASON_CHARS - 1] + "\u2026"
+    return "the tool reported an error"

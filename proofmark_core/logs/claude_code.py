@@ -15,15 +15,18 @@ turn's message. 1.0.x writes it into the session as ``isSidechain`` records; 2.1
 ``<session-uuid>/subagents/agent-<id>.jsonl`` beside the session file, and a copy into
 ``agent_progress`` records (used when the file is not there). A subagent file joins the
 turn whose tool result names its agent id, else the turn during which it started; read
-on its own, it is a session of its own. ``agent-acompact-*`` files hold a compaction
-request and summary: no work, no turns.
+on its own, it is a session of its own (what precedes its first prompt, a turn of its
+own too). ``agent-acompact-*`` files hold a compaction request and summary: in a session they
+add nothing; read on their own, the request is the prompt and the summary the reply.
 
 Bash exit codes: success records none, so it is 0; a failure starts with ``Exit code N``
 in 2.x, and is taken as 1 when it does not (1.0.x gives only the error text); a command
 the user interrupted gets "interrupted"; one started in the background gets its code
-from the ``BashOutput`` call that polls it, if any. A call the user rejected, or that
-never started (permission not granted, a tool error before it ran), is no command, and
-a write or edit whose result is an error wrote nothing.
+from the ``BashOutput`` (2.1.39: ``TaskOutput``) call that polls it, or from the
+``<task-notification>`` Claude Code sends when it ends (a notice that continues the
+turn, not a prompt). A call the user rejected, or that never started (permission not
+granted, a tool error before it ran), is no command, and a write or edit whose result is
+an error wrote nothing: the RunLog names it as refused, with the error's first line.
 """
 
 from __future__ import annotations
@@ -56,13 +59,18 @@ WRITE_TOOLS = frozenset({"Write", "Edit", "MultiEdit", "NotebookEdit"})
 SUBAGENT_TOOLS = frozenset({"Task", "Agent"})
 NOT_PROMPT_RE = re.compile(
     r"\s*(?:<(?:command-name|command-message|command-args|local-command-\w+|bash-\w+"
-    r"|user-memory-input)>|\[Request interrupted by user|Stop hook feedback:"
+    r"|user-memory-input|task-notification)>|\[Request interrupted by user|Stop hook feedback:"
     r"|This session is being continued from a previous conversation)")
 NEVER_RAN_RE = re.compile(r"The user doesn't want to (?:proceed|take this action)"
                           r"|<tool_use_error>|requested permissions to")
 REJECTED = "User rejected tool use"
 INTERRUPTED = "[Request interrupted by user"
 EXIT_CODE_RE = re.compile(r"Exit code (-?\d+)")
+# The tools that poll a background command, and the argument naming it.
+POLL_TOOLS = {"BashOutput": "bash_id", "TaskOutput": "task_id"}
+POLLED_EXIT_RE = re.compile(r"<exit_code>(-?\d+)</exit_code>|\(exit code (-?\d+)\)")
+# Claude Code's own notice, as a user message, that a background command ended.
+NOTIFICATION_RE = re.compile(r"\s*<task-notification>\s*<task-id>(\w+)</task-id>")
 BACKGROUND_RE = re.compile(r"running in background with ID: (\w+)")
 AGENT_ID_RE = re.compile(r"agentId: (\w+)")
 COMPACTION_AGENT = "acompact"
@@ -161,10 +169,10 @@ class _Session:
         for line, record in self.records:
             if not isinstance(record, dict):
                 raise self.log.error(f"expected a JSON object, got {_type_name(record)}", line)
-            if str(record.get("agentId", "")).startswith(COMPACTION_AGENT):
-                continue
             if self.side is None and record.get("type") in CONVERSATION:
                 self.side = record.get("isSidechain") is True
+            if not self.side and str(record.get("agentId", "")).startswith(COMPACTION_AGENT):
+                continue
             main = (record.get("isSidechain") is True) == self.side
             if main and _is_prompt(record):
                 finished = self._begin(line, record)
@@ -207,6 +215,9 @@ class _Session:
             for block in _blocks(log, line, record):
                 if block.get("type") == "tool_result":
                     self._result(block, record)
+                elif block.get("type") == "text" and (
+                        notice := NOTIFICATION_RE.match(text := _string(block.get("text")) or "")):
+                    self._polled(notice.group(1), text, None)
         elif kind == "progress":
             self._progress(log, line, record)
         elif kind not in QUIET_TYPES:
@@ -251,34 +262,36 @@ class _Session:
         call = pending.call
         if failed and (call.wrote or pending.action is not None or NEVER_RAN_RE.search(text)
                        or outcome == REJECTED):
-            self._undo(pending)
+            self._undo(pending, text)
             call.rejected(text)
         elif call.shell:
             call.result(text, _exit_code(text, failed, outcome))
             if (task := _background_id(text, outcome)) is not None:
-                call.exit_code = None  # still running; BashOutput may tell how it ended
+                call.exit_code = None  # still running; a poll may tell how it ended
                 self.background[task] = call
         else:
             call.result(text)
-        if pending.name == "BashOutput":
-            self._polled(pending.args, text, outcome)
+        if pending.name in POLL_TOOLS and not call.refused:
+            self._polled(pending.args.get(POLL_TOOLS[pending.name]), text, outcome)
         if pending.name in SUBAGENT_TOOLS and (agent := _agent_id(text, outcome)) is not None:
             self._merge_agent(agent)
 
-    def _undo(self, pending: _Pending) -> None:
+    def _undo(self, pending: _Pending, text: str) -> None:
         """The call never ran, or failed to write or act: it did nothing."""
-        pending.call.writes = []
+        if pending.call.wrote:
+            self.turn.refuse(pending.call, _write_path(pending.args), text)
         if pending.action is not None:
             self.turn.external.remove(pending.action)
-        pending.call.wrote = False
-        pending.call.payload = None
 
-    def _polled(self, args: dict[str, Any], text: str, outcome: object) -> None:
-        command = self.background.get(str(args.get("bash_id")))
+    def _polled(self, task: object, text: str, outcome: object) -> None:
+        command = self.background.get(str(task))
         if command is None:
             return
         command.output = f"{command.output}\n{text}" if command.output else text
-        if isinstance(outcome, dict) and isinstance(code := outcome.get("exitCode"), int):
+        code = outcome.get("exitCode") if isinstance(outcome, dict) else None
+        if not isinstance(code, int) and (found := POLLED_EXIT_RE.search(text)):
+            code = int(found.group(1) or found.group(2))
+        if isinstance(code, int):
             command.exit_code = code
 
     def _progress(self, log: LogFile, line: int | None, record: dict[str, Any]) -> None:
@@ -329,12 +342,15 @@ def _open_call(turn: TurnLog, name: str, args: dict[str, Any]) -> _Pending:
     if name in SEARCH_TOOLS:
         return _Pending(turn.search(), name, args)
     if name in WRITE_TOOLS:
-        path = as_text(args.get("file_path") or args.get("notebook_path"))
-        return _Pending(turn.write(name, path, _written_text(name, args)), name, args)
+        return _Pending(turn.write(name, _write_path(args), _written_text(name, args)), name, args)
     if name.startswith("mcp__") and not _reads_only(name):
         call = turn.act(name, args)
         return _Pending(call, name, args, turn.external[-1])
     return _Pending(turn.other(name), name, args)
+
+
+def _write_path(args: dict[str, Any]) -> str | None:
+    return as_text(args.get("file_path") or args.get("notebook_path"))
 
 
 def _written_text(name: str, args: dict[str, Any]) -> str | None:
