@@ -15,17 +15,25 @@ REFUSED = ("Your proposed edit has introduced new syntax error(s).\n"
            "Your changes have NOT been applied.\n")
 OPENED = "[File: src/app.py (2 lines total)]\r\n1:def greet():\r\n2:    return 'helo'"
 QUIET = "Your command ran successfully and did not produce any output."
+DIFF = "\ndiff --git a/greet.py b/greet.py\nnew file mode 100644\n+print('hello')\n"
+EDITED = ("The file /repo/src/app.py has been edited. Here's the result of running `cat -n` on a "
+          "snippet of /repo/src/app.py:\r\n     2\t    return 'hello'")
+NO_REPLACEMENT = ("No replacement was performed, old_str `bye` did not appear verbatim in "
+                  "/repo/src/app.py.")
 
 
 def event(tool, output, **fields):
     return {"tool": tool, "wrote": "payload" in fields, "output": output, **fields}
 
 
-def run_log(events, written, *commands):
+def run_log(events, written, *commands, refused=()):
     """A run log whose commands (line, output) ran without an exit code, as SWE-agent logs them."""
-    return {"events": events, "external": [], "written": written,
-            "commands": [{"command": line, "exit_code": None, "output": output}
-                         for line, output in commands]}
+    log = {"events": events, "external": [], "written": written,
+           "commands": [{"command": line, "exit_code": None, "output": output}
+                        for line, output in commands]}
+    if refused:
+        log["refused"] = [{"path": path, "reason": why} for path, why in refused]
+    return log
 
 
 TURNS = {
@@ -35,8 +43,10 @@ TURNS = {
                  ["greet.py", "/demo__repo/greet.py"]),
          ["First I create `greet.py`.", "Now the greeting:"], (None, "/demo__repo", "0.x")),
         (run_log([event("edit", REFUSED), event("terminal", "hello\n", command="python greet.py"),
-                  event("submit", "\ndiff --git a/greet.py b/greet.py\nnew file mode 100644\n"
-                                  "+print('hello')\n")], [], ("python greet.py", "hello\n")),
+                  event("terminal", DIFF, command="submit")], [],
+                 ("python greet.py", "hello\n"), ("submit", DIFF),
+                 refused=[("/demo__repo/greet.py",
+                           "Your proposed edit has introduced new syntax error(s).")]),
          ["Print it twice.", "Run it.", "Created `greet.py`, which prints hello."],
          (None, "/demo__repo", "0.x")),
     ],
@@ -49,12 +59,32 @@ TURNS = {
                   payload="return 'hello'"),
             event("insert", "[File: /repo/src/app.py (3 lines total)]", payload='"""Greetings."""'),
             event("terminal", "1 passed in 0.01s", command="pytest -q tests"),
-            event("submit", "\r\ndiff --git a/src/app.py b/src/app.py\r\n"),
-        ], ["/repo/src/app.py"], ("pytest -q tests", "1 passed in 0.01s")),
+            event("terminal", "\r\ndiff --git a/src/app.py b/src/app.py\r\n", command="submit"),
+        ], ["/repo/src/app.py"], ("pytest -q tests", "1 passed in 0.01s"),
+            ("submit", "\r\ndiff --git a/src/app.py b/src/app.py\r\n")),
          ["Let's open `src/app.py`.", "Is the typo anywhere else?", "Fix the typo.",
           "Add a docstring.", "Run the tests.",
           "Fixed the typo in `src/app.py`; `pytest -q tests` passes."],
          ("demo__repo-7", "/repo", "1.x")),
+    ],
+    # An edit with no file open, and the str_replace_editor tool: a refused edit is no write.
+    "1x-editor.traj": [
+        (run_log([event("read_file", "File src/lock.py not found"),
+                  event("edit", "No file open. Use the `open` command first."),
+                  event("read_file", "Here's the result of running `cat -n` on /repo/src/app.py:"
+                                     "\r\n     1\tdef greet():\r\n     2\t    return 'helo'"),
+                  event("str_replace_editor", EDITED, payload="hello"),
+                  event("str_replace_editor", NO_REPLACEMENT),
+                  event("str_replace_editor", "File created successfully at: /repo/notes.md",
+                        payload="# Notes\nFixed the greeting."),
+                  event("terminal", "diff --git a/src/app.py b/src/app.py\r\n", command="submit")],
+                 ["/repo/src/app.py", "/repo/notes.md"],
+                 ("submit", "diff --git a/src/app.py b/src/app.py\r\n"),
+                 refused=[("src/lock.py", "No file open. Use the `open` command first."),
+                          ("/repo/src/app.py", NO_REPLACEMENT)]),
+         ["Open the lock module.", "Return the handle.", "Look at the app.", "Fix the typo.",
+          "And the farewell.", "Write it down.",
+          "Fixed the typo in `src/app.py` and wrote `notes.md`."], (None, "/repo", "1.x")),
     ],
     "1x-history.traj": [
         (run_log([event("read_file", OPENED), event("edit", "Text replaced.", payload="'hello'"),
@@ -83,6 +113,10 @@ def test_each_prompt_is_a_turn_with_its_steps_and_their_thoughts(name):
     sample("swe-agent", "pydicom__pydicom-1458.traj",
            "pydicom/pixel_data_handlers/numpy_handler.py"),
     sample("swe-agent", "swe-agent__test-repo-i1.traj", "tests/missing_colon.py"),
+    sample("swe-agent", "sa101-pandas-dev__pandas.95280573.pr_53652.traj",
+           "pandas/core/indexes/base.py"),
+    sample("swe-agent", "demo-xml-marshmallow-1867.traj", "src/marshmallow/fields.py"),
+    sample("swe-agent", "enigma-ctf-rev-rock.traj", "solve.py"),
 ])
 def test_a_sample_run_verifies_its_edit_and_no_made_up_one(path, edited):
     assert swe_agent.recognise(LogFile(path).sample())

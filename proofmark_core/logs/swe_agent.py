@@ -29,7 +29,7 @@ from dataclasses import dataclass
 from proofmark_core.logs._fences import fences, without
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._runlog import TurnLog
-from proofmark_core.logs._swe_agent_commands import Step, record
+from proofmark_core.logs._swe_agent_commands import Step, named_file, record
 from proofmark_core.records.values import as_text, at
 
 NAME = "swe-agent"
@@ -77,6 +77,7 @@ def read(log: LogFile) -> Iterator[TurnLog]:
 
 def _turns(items: list[Item], version: str, session: str | None) -> Iterator[TurnLog]:
     turn: TurnLog | None = None
+    named: str | None = None  # the file last opened or created
     for item in items:
         if isinstance(item, Prompt) or turn is None:
             if turn is not None:
@@ -89,7 +90,8 @@ def _turns(items: list[Item], version: str, session: str | None) -> Iterator[Tur
             if item.cwd and not turn.calls:  # the state of the first step, over the prompt's footer
                 turn.cwd = item.cwd
             turn.say(item.thought)
-            record(turn, item)
+            record(turn, item, named)
+            named = named_file(item.action) or named
         else:
             turn.skip(item)
     if turn is not None:
