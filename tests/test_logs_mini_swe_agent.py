@@ -24,6 +24,16 @@ def run_log(calls, written):
 
 
 FIXTURE_CASES = [
+    pytest.param("v1.1-tools.traj.json", [
+        ("cat app/hello.py", 0, "print('helo')"),
+        ("ls tests", 2, "ls: cannot access 'tests': No such file or directory"),
+        ("sed -i 's/helo/hello/' app/hello.py", 0, ""),
+        ("echo COMPLETE_TASK_AND_SUBMIT_FINAL_OUTPUT && git diff", None, DIFF),
+    ], ["app/hello.py"], [
+        "Let me look at the file and the tests.",
+        "The fix:\n\n```bash\nrm -rf app\n```\n\nis not what I run.", "Forgot the call.",
+        "Fixed the greeting in `app/hello.py`.",
+    ], ("demo__hello-2", "/testbed", "2.2.7"), id="v1.1-tool-calls"),
     pytest.param("v1.traj.json", [
         ("cat app/hello.py", 0, "print('helo')"),
         ("cat <<'EOF' > app/hello.py\nprint('hello')\nEOF", 0, ""),
@@ -86,6 +96,12 @@ MADE_UP = "src/made_up_module.py"
     sample("mini-swe-agent", "local.traj.json", None),  # it only echoes
     sample("mini-swe-agent", "sympy__sympy-23534.traj.json", "sympy/core/symbol.py"),
     sample("mini-swe-agent", "traj.json", "tests/missing_colon.py"),
+    sample("mini-swe-agent", "msa115-gemini3-pallets__flask-5014.traj.json",
+           "src/flask/blueprints.py"),
+    sample("mini-swe-agent", "msa227-deepseek-django__django-14752.traj.json",
+           "django/contrib/admin/views/autocomplete.py"),
+    sample("mini-swe-agent", "msa230-deepseek-astropy__astropy-12907.traj.json",
+           "astropy/modeling/separable.py"),
 ])
 def test_a_sample_run_verifies_its_edit_and_no_made_up_one(path, edited):
     assert mini_swe_agent.recognise(LogFile(path).sample())

@@ -14,6 +14,11 @@ is the command's observation, whose form changed over the versions:
 - from 2.0 the code is also in ``extra.returncode``, and the run ends with a message of
   role ``exit``.
 
+Format 1.1 (2.2 and later) calls tools instead: an assistant message carries
+``tool_calls`` (``bash`` with a ``command`` argument), each answered by a message of role
+``tool`` with the same ``tool_call_id``, in the same observation forms. Its ``content``
+is all prose: fenced blocks there are no actions.
+
 The output is the text of those sections in order (the elision note included). A reply
 with no action block, or with several, ran nothing; the message after it is feedback on
 the reply's format. When a reply had one block but the next message has no return code,
@@ -27,6 +32,7 @@ same way when the submit command got no observation of its own.
 
 from __future__ import annotations
 
+import json
 import re
 from collections.abc import Iterator
 
@@ -40,7 +46,7 @@ NAME = "mini-swe-agent"
 BASH = "bash"
 # The newer prompts ask for this fence word; a run that shows it anywhere acts through it alone.
 NEWER = "mswea_bash_command"
-ROLES = frozenset({"system", "user", "assistant", "exit"})
+ROLES = frozenset({"system", "user", "assistant", "tool", "exit"})
 SUBMIT_RE = re.compile(r"\b(COMPLETE_TASK_AND_SUBMIT|(MINI|MICRO|NANO)_SWE_AGENT)_FINAL_OUTPUT\b")
 RETURNCODE_RE = re.compile(r"<returncode>\s*(-?\d+)\s*</returncode>")
 SECTION_RE = re.compile(
@@ -68,7 +74,7 @@ def _bare_run(messages: list[object]) -> bool:
                                and "content" in message for message in messages):
         return False
     return any(_observation_like(message) or _action_blocks(message, BASH)
-               or _action_blocks(message, NEWER)
+               or _action_blocks(message, NEWER) or _tool_calls(message)
                for message in messages if isinstance(message, dict))
 
 
@@ -88,8 +94,13 @@ def _action_language(messages: list[object]) -> str:
 
 def _observation_like(message: dict[str, object]) -> bool:
     content = message.get("content")
-    return message.get("role") == "user" and isinstance(content, str) \
+    return message.get("role") in ("user", "tool") and isinstance(content, str) \
         and RETURNCODE_RE.search(content) is not None
+
+
+def _tool_calls(message: dict[str, object]) -> list[object]:
+    calls = message.get("tool_calls")
+    return calls if message.get("role") == "assistant" and isinstance(calls, list) else []
 
 
 def read(log: LogFile) -> Iterator[TurnLog]:
@@ -97,18 +108,27 @@ def read(log: LogFile) -> Iterator[TurnLog]:
     turn = TurnLog()
     messages = _messages(log, document, turn)
     language = _action_language(messages)
-    pending: Call | None = None
+    tools = any(isinstance(message, dict) and _tool_calls(message) for message in messages)
+    # The calls of the last reply still waiting for an answer, by tool call id.
+    pending: dict[str, Call] = {}
     for index, message in enumerate(messages):
         if not isinstance(message, dict) or not isinstance(message.get("role"), str):
             raise log.error(f'messages[{index}]: expected an object with a "role"')
         role = message["role"]
         if role == "assistant":
-            pending = _reply(turn, message, language)
+            pending = _tool_reply(turn, message) if tools else _reply(turn, message, language)
+        elif role == "tool":
+            call = pending.pop(str(message.get("tool_call_id")), None)
+            if call is None:
+                turn.skip("tool message that answers no call")
+            else:
+                _observe(call, message)
         elif role in ("user", "exit"):
             # The task prompt, format feedback and a late exit message answer no command.
-            if pending is not None:
-                _observe(pending, message)
-            pending = None
+            for call in pending.values():
+                if role == "user" or len(pending) == 1 or SUBMIT_RE.search(call.command or ""):
+                    _observe(call, message)
+            pending = {}
         elif role != "system":
             turn.skip(f"message role {role!r}")
     yield turn
@@ -128,18 +148,45 @@ def _messages(log: LogFile, document: object, turn: TurnLog) -> list[object]:
     return messages
 
 
-def _reply(turn: TurnLog, message: dict[str, object], language: str) -> Call | None:
+def _reply(turn: TurnLog, message: dict[str, object], language: str) -> dict[str, Call]:
     """The reply's prose, and its command when it has exactly one action block."""
     content = message.get("content")
     if not isinstance(content, str):
         turn.skip("assistant content that is not text")
-        return None
+        return {}
     actions = _action_blocks(message, language)
     if len(actions) != 1:
         turn.say(_prose(content))
-        return None
+        return {}
     turn.say(_prose(without(content, actions)))
-    return turn.shell(actions[0].body.strip())
+    return {"": turn.shell(actions[0].body.strip())}
+
+
+def _tool_reply(turn: TurnLog, message: dict[str, object]) -> dict[str, Call]:
+    """The reply's prose, and the command of each of its bash tool calls, by call id."""
+    content = message.get("content")
+    turn.say(_prose(content) if isinstance(content, str) else "")
+    calls: dict[str, Call] = {}
+    for index, tool_call in enumerate(_tool_calls(message)):
+        command = _tool_command(tool_call)
+        if command is None:
+            turn.skip(f"tool call {as_text(at(tool_call, 'function', 'name'))!r}")
+            continue
+        call_id = at(tool_call, "id")
+        calls[str(call_id) if call_id is not None else f"#{index}"] = turn.shell(command)
+    return calls
+
+
+def _tool_command(tool_call: object) -> str | None:
+    """The command line of a bash tool call: its ``command`` argument, as JSON text."""
+    arguments = at(tool_call, "function", "arguments")
+    if isinstance(arguments, str):
+        try:
+            arguments = json.loads(arguments)
+        except (ValueError, RecursionError):
+            return None
+    command = at(arguments, "command")
+    return command.strip() if isinstance(command, str) and command.strip() else None
 
 
 def _prose(text: str) -> str:
