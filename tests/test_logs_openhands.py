@@ -31,9 +31,12 @@ def ran(command, exit_code, output):
     return {"command": command, "exit_code": exit_code, "output": output}
 
 
-def log(events=(), commands=(), written=(), external=()):
-    return {"events": list(events), "external": [{"args": a} for a in external],
-            "written": list(written), "commands": list(commands)}
+def log(events=(), commands=(), written=(), external=(), refused=()):
+    run_log = {"events": list(events), "external": [{"args": a} for a in external],
+               "written": list(written), "commands": list(commands)}
+    if refused:
+        run_log["refused"] = [{"path": path, "reason": why} for path, why in refused]
+    return run_log
 
 
 LISTING = ("Here's the files and directories up to 2 levels deep in /workspace/app, excluding "
@@ -50,6 +53,12 @@ NO_MATCH = "[No exact match found in /workspace/src/b.tsx for\n```\ndark\n```\n]
 PONY = "/workspace/ponyc"
 NOT_REPLACED = ("ERROR:\nNo replacement was performed, old_str `TK_LET` did not appear verbatim "
                 f"in {PONY}/src/parser.c.")
+PAIR_CELL = "edit_file_by_replace('/workspace/app.py', to_replace='helo', new_content='{}')"
+PAIR_REFUSED = ("[Your proposed edit has introduced new syntax error(s). Please understand the "
+                "errors and retry your edit command.]\nERRORS:\n/workspace/app.py:1:14: E999 "
+                "SyntaxError: '(' was never closed")
+PAIR_EDITED = ("[File: /workspace/app.py (1 lines total after edit)]\n1|print('hello')\n"
+               "[File updated (edited at line 1).]")
 DIFF = ("--- /workspace/app/hello.py\n+++ /workspace/app/hello.py\n@@ -0,0 +1 @@\n"
         "+print('hello')")
 
@@ -84,7 +93,8 @@ EXPECTED = {
               ev("terminal", "ERROR: the previous command is still running.",
                  "grep -rn TK_LET src")],
              [ran(f"cd {PONY} && make", 127, "bash: make: command not found")],
-             [f"{PONY}/test/x.pony", f"{PONY}/src/parser.c", f"{PONY}/src/lexer.c"]),
+             [f"{PONY}/test/x.pony", f"{PONY}/src/parser.c", f"{PONY}/src/lexer.c"],
+             refused=[(f"{PONY}/src/parser.c", NOT_REPLACED.removeprefix("ERROR:\n"))]),
          ["Build first.", "Fixed the parser in `src/parser.c`."],
          (1, "ponylang__ponyc-4595", PONY, "v0"), {}),
         (log([ev("terminal", "lexer.c\nparser.c", "ls src")],
@@ -101,10 +111,26 @@ EXPECTED = {
               ev("execute_code", NO_MATCH, CELL_B),
               ev("execute_code", "[Jupyter current working directory: /workspace]", CELL_NOTES,
                  wrote=True)],
-             [ran("ls", 0, "README.md\r\nsrc\r\n")], ["/workspace/src/a.css", "NOTES.md"]),
+             [ran("ls", 0, "README.md\r\nsrc\r\n")], ["/workspace/src/a.css", "NOTES.md"],
+             refused=[("/workspace/src/b.tsx",
+                       "No exact match found in /workspace/src/b.tsx for")]),
          ["Let me look.", "Edit the CSS.", "Should I also update the tests?"],
          (1, "acme/web#7", None, "v0-flat"), {}),
         (log(), ["The text is red now: see `src/a.css`."], (1, "acme/web#7", None, "v0-flat"), {}),
+    ],
+    # The earliest resolver output: [action, observation] pairs; the linter refused an edit.
+    "paired-2024.jsonl": [
+        (log([ev("terminal", "app.py\r\n", "ls /workspace"),
+              ev("execute_code", PAIR_REFUSED, PAIR_CELL.format("hello(")),
+              ev("execute_code", PAIR_EDITED, PAIR_CELL.format("hello"), "hello", wrote=True),
+              ev("terminal", "hello\r\n", "python3 /workspace/app.py")],
+             [ran("ls /workspace", 0, "app.py\r\n"),
+              ran("python3 /workspace/app.py", 0, "hello\r\n")],
+             ["/workspace/app.py"],
+             refused=[("/workspace/app.py", PAIR_REFUSED.split("\n")[0].strip("[]"))]),
+         ["Let me look.", "Fix the typo.", "Without the stray bracket.",
+          "Fixed the typo in `/workspace/app.py`; it prints hello."],
+         (1, "demo__hello-3", None, "v0-pairs"), {}),
     ],
     "conversation": [
         (log([wrote("file_editor", "print(1)\n", "File created successfully at: /work/proj/app.py"),
@@ -113,7 +139,9 @@ EXPECTED = {
               ev("terminal", "Not now.", "rm -rf build"),
               ev("read_file", "Here's the files and directories up to 2 levels deep in "
                               "/work/proj:\n/work/proj/app.py")],
-             [ran("python3 app.py", 0, "1")], ["/work/proj/app.py"]),
+             [ran("python3 app.py", 0, "1")], ["/work/proj/app.py"],
+             refused=[("/work/proj/app.py",
+                       "Invalid `old_str` parameter: print(2) did not appear verbatim.")]),
          ["Creating the file.", "Created `app.py`; it prints 1."],
          (None, "0c1d2e3f-0000-4000-8000-000000000001", "/work/proj", "v1"), {}),
         (log(), ["You're welcome."],
@@ -220,6 +248,8 @@ WORK = [
     ("simple_echo_hello_world", 0, RAN, "echo hello world"),
     ("creating_agent_plan", 0, SAW, "Explore the codebase structure"),
     ("events.jsonl", 0, SAW, "SESSION_URL=<secret-hidden>"),
+    ("oh-v0-basic-2048.json", 0, EDITED, "/workspace/game_2048.py"),
+    ("oh-sdk-openagentsafety-gpt4o-output.jsonl", 1, RAN, "pip install openpyxl"),
 ]
 
 
@@ -276,3 +306,20 @@ def test_read_turns_picks_openhands(path):
 
     turns = list(read_turns(path))
     assert turns and {turn.source["agent"] for turn in turns} == {"openhands"}
+
+
+def test_an_edit_the_linter_refused_is_no_write(tmp_path):
+    events = [{"id": 1, "source": "user", "action": "message", "args": {"content": "go"}},
+              {"id": 2, "source": "agent", "action": "edit",
+               "args": {"path": "/w/a.py", "content": "x = (", "start": 1, "end": 1}},
+              {"id": 3, "source": "agent", "observation": "edit", "cause": 2,
+               "content": "[Your proposed edit has introduced new syntax error(s). Please "
+                          "understand the errors and retry your edit command.]\nERRORS: E999",
+               "extras": {"path": "/w/a.py"}}]
+    (tmp_path / "log.json").write_text(json.dumps(events))
+    [turn] = read(tmp_path / "log.json")
+    run_log = turn.run_log()
+    assert (run_log["written"], run_log["events"][0]["wrote"]) == ([], False)
+    assert run_log["refused"] == [{"path": "/w/a.py", "reason": "Your proposed edit has "
+                                   "introduced new syntax error(s). Please understand the errors "
+                                   "and retry your edit command."}]

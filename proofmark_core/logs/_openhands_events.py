@@ -166,7 +166,7 @@ def _v0_observation(session: Session, event: dict[str, object]) -> None:
 
 def _failed_write(kind: str, output: str) -> bool:
     if kind == "edit":
-        return output.lstrip().startswith("ERROR:")
+        return output.lstrip().startswith("ERROR:") or cell_failed(output)
     return kind == "run_ipython" and cell_failed(output)
 
 

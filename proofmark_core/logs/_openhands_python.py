@@ -27,7 +27,7 @@ AGENTSKILLS_WRITES: dict[str, tuple[str, int] | None] = {
 PATH_KEYWORDS = ("file_name", "filename", "file", "path")
 WRITE_MODE_RE = re.compile(r"[wax+]")
 # What the helpers print when an edit was refused, and a cell that raised.
-FAILED_CELL_RE = re.compile(r"^\[(No exact match found|Your proposed edit has introduced)"
+FAILED_CELL_RE = re.compile(r"^\[?(No exact match found|Your proposed edit has introduced)"
                             r"|^ERROR:|^Traceback \(most recent call last\)", re.M)
 
 

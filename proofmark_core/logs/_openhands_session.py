@@ -100,10 +100,11 @@ class Session:
         return entry
 
     def settle(self, entry: Open, failed: bool = False) -> None:
-        """A write's paths count once its result is in, unless the write failed."""
+        """A write's paths count once its result is in; a write that failed is refused."""
         if failed and entry.call is not None and entry.call.wrote:
-            entry.call.wrote = False
-            entry.call.payload = None
+            paths: list[str | None] = [*entry.paths] or [None]
+            for path in paths:
+                self.current().refuse(entry.call, path, entry.call.output)
         elif self.turn is not None:
             self.turn.written.extend(entry.paths)
         entry.paths = []

@@ -10,6 +10,7 @@ claim of that write can be told from one of a write that never was attempted.
 
 from __future__ import annotations
 
+import re
 from collections import Counter
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, TypedDict
@@ -28,6 +29,7 @@ KIND_CHARS = 60
 REASON_CHARS = 200
 # Markup around a tool's error text that is no part of the reason.
 REASON_TAGS = ("<tool_use_error>", "</tool_use_error>")
+LABEL_RE = re.compile(r"\w+:")
 
 
 class Refusal(TypedDict):
@@ -172,11 +174,12 @@ class TurnLog:
 
 
 def reason(text: str | None) -> str:
-    """The first line of a tool's error text that says something, as one short line."""
+    """The first line of a tool's error text that says something (more than a label such
+    as "ERROR:"), as one short line."""
     for line in (text or "").splitlines():
         for tag in REASON_TAGS:
             line = line.replace(tag, " ")
         line = " ".join(line.split()).strip("[] ")
-        if line:
+        if line and not LABEL_RE.fullmatch(line):
             return line if len(line) <= REASON_CHARS else line[:REASON_CHARS - 1] + "\u2026"
     return "the tool reported an error"

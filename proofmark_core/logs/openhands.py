@@ -8,6 +8,8 @@ Three shapes are read, told apart event by event:
   ``cause`` that names its action's ``id``.
 - Flat V0 (2024, resolver output): records whose ``history`` items hold the action's
   fields at top level and no ids; an observation answers the oldest action still open.
+- Paired V0 (the earliest, 2024): records whose ``history`` is a list of
+  ``[action, observation]`` pairs; the observation answers the action of its pair.
 - V1 (software-agent-sdk): one event per file of a conversation folder, or one per
   JSONL line; each has a ``kind`` (``ActionEvent``, ``ObservationEvent``,
   ``MessageEvent``...), and observations name their action by ``action_id`` or
@@ -47,6 +49,7 @@ from proofmark_core.logs._runlog import TurnLog
 NAME = "openhands"
 
 RECOGNISED_EVENTS = 8
+PAIRED = "v0-pairs"
 V1_SOURCES = frozenset({"agent", "user", "environment", "hook"})
 ACTION_NAME_RE = re.compile(r"[a-z_]+")
 
@@ -68,8 +71,10 @@ def read(log: LogFile) -> Iterator[TurnLog]:
     for line, record in log.records():
         empty = False
         if isinstance(record, dict) and "history" in record:
-            yield from _run(Session(log, line, _session_id(record), base.get("cwd")),
-                            _history(log, record, line), line)
+            session = Session(log, line, _session_id(record), base.get("cwd"))
+            if _paired(record["history"]):
+                session.version = PAIRED
+            yield from _run(session, _history(log, record, line), line)
         elif isinstance(record, list):
             yield from _run(Session(log, line, base.get("id"), base.get("cwd")),
                             _events(log, record, line), line)
@@ -103,11 +108,20 @@ def _is_event_list(items: list[object]) -> bool:
                                for item in items[:RECOGNISED_EVENTS])
 
 
+def _paired(history: object) -> bool:
+    """A history of ``[action, observation]`` pairs (its first entries, at least)."""
+    return isinstance(history, list) and bool(history) and all(
+        isinstance(pair, list) and len(pair) == 2 and all(_is_v0_event(item) for item in pair)
+        for pair in history[:RECOGNISED_EVENTS])
+
+
 def _is_eval_record(record: dict[str, object]) -> bool:
     history = record["history"]
     if not isinstance(history, list):
         return False
-    return _is_event_list(history) if history else "instruction" in record
+    if not history:
+        return "instruction" in record
+    return _is_event_list(history) or _paired(history)
 
 
 def _is_v0_event(item: object) -> bool:
@@ -158,7 +172,25 @@ def _history(log: LogFile, record: dict[str, object],
     history = record["history"]
     if not isinstance(history, list):
         raise log.error(f"history: expected a list of events, got {_json_type(history)}", line)
+    if _paired(history):
+        return _pairs(log, history, line)
     return _events(log, history, line, "history")
+
+
+def _pairs(log: LogFile, history: list[object],
+           line: int | None) -> Iterator[dict[str, object]]:
+    """The action and observation of each pair, linked as ``id`` and ``cause`` are when the
+    pair does not link them itself."""
+    for index, pair in enumerate(history):
+        if not isinstance(pair, list) or len(pair) != 2 or \
+                not all(isinstance(item, dict) for item in pair):
+            raise log.error(f"history[{index}]: expected an [action, observation] pair", line)
+        action, observation = pair
+        if "id" not in action and "cause" not in observation:
+            action = {**action, "id": f"pair {index}"}
+            observation = {**observation, "cause": f"pair {index}"}
+        yield action
+        yield observation
 
 
 def _events(log: LogFile, items: list[object], line: int | None,
