@@ -47,13 +47,22 @@ def call(tool: str, output: str | None, payload: str | None = None) -> dict[str,
 
 
 def turn(line: int, calls: list[object], written: list[str], messages: list[str],
-         external: Sequence[object] = (),
-         skipped: dict[str, int] | None = None) -> dict[str, object]:
+         external: Sequence[object] = (), skipped: dict[str, int] | None = None,
+         refused: Sequence[tuple[str, str]] = ()) -> dict[str, object]:
     events = [c[0] if isinstance(c, tuple) else c for c in calls]
     commands = [c[1] for c in calls if isinstance(c, tuple) and len(c) == 2]
-    return {"line": line, "run_log": {"events": events, "external": list(external),
-                                      "written": written, "commands": commands},
-            "messages": messages, "skipped": skipped or {}}
+    run_log = {"events": events, "external": list(external), "written": written,
+               "commands": commands}
+    if refused:
+        run_log["refused"] = [{"path": path, "reason": why} for path, why in refused]
+    return {"line": line, "run_log": run_log, "messages": messages, "skipped": skipped or {}}
+
+
+def spelled(cwd: str, *paths: str) -> list[str]:
+    """Each path written relative to a Windows working directory, in its four spellings."""
+    return [form for path in paths for form in (
+        path, path.replace("/", "\\"), f"{cwd}\\{path}".replace("/", "\\"),
+        f"{cwd}/{path}".replace("\\", "/"))]
 
 
 def success(*changes: str) -> str:
@@ -67,7 +76,8 @@ FINAL_144 = ("`npm run build` passed; `npm test` failed (1 of 10). "
 CHILD_TURN = turn(16, [sh("rg -n http docs", "docs/links.md:3:http://old.example\n"),
                        call("apply_patch", success("M docs/links.md"), "https://new.example"),
                        call("send_message", "delivered")],
-                  ["docs/links.md"], ["Fixed one link in `docs/links.md`."])
+                  spelled("D:\\app\\docs", "docs/links.md"),
+                  ["Fixed one link in `docs/links.md`."])
 
 # Per fixture: (session, cwd of the last turn, version) and the turns.
 EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, object]]]] = {
@@ -93,7 +103,9 @@ EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, obj
                  sh("sed -i 's/3/5/' setup.cfg && pytest -q", "1 failed, 4 passed\n", 1)],
              ["setup.cfg", "src/config.py", "src/retry.py"],
              ["Made `MAX_RETRIES` read from the environment; `pytest -q` still fails."],
-             skipped={"item 'future_item'": 1}),
+             skipped={"item 'future_item'": 1},
+             refused=[("src/config.py", "apply_patch verification failed: Failed to find "
+                                        "expected lines in src/config.py:")]),
         # An exit code from exec_command_end alone; then saved mid-turn: the last call has
         # no output, so it is no command record.
         turn(24, [sh("git diff --stat", " 2 files changed\n"), sh("git diff", None)], [], []),
@@ -110,9 +122,13 @@ EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, obj
                  call("linear__list_issues", "[]"),
                  call("slack__post_message", "channel not found"),
                  call("web_search", "eslint flat config")],
-             ["docs/status.md", "src/old.ts", "src/new.ts"],
+             # Deleted files count too: patch_apply_end names them.
+             spelled("D:\\app", "docs/status.md", "src/old.ts", "src/new.ts")
+             + ["D:\\app\\src\\gone.ts", "D:/app/src/gone.ts", "src\\gone.ts", "src/gone.ts"],
              ["Lint still fails; filing an issue.", FINAL_142],
-             [{"args": {"repo": "me/app", "title": "Lint fails"}}]),
+             [{"args": {"repo": "me/app", "title": "Lint fails"}}],
+             refused=[("src/missing.ts", "apply_patch verification failed: Failed to find "
+                                         "expected lines in D:\\app\\src\\missing.ts:")]),
         # The user refused the push: an event, but no command record.
         turn(33, [sh("git push", "exec command rejected by user", ran=False)], [],
              ["Checking the config.", "Two rules in `eslint.config.js` conflict."]),
@@ -123,9 +139,23 @@ EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, obj
                  call("apply_patch", success("A notes/e2e.md"), "e2e run started"),
                  {**call("execute_code", 'Script completed\nWall time: 0.0 seconds\n{"ok":true}'),
                   "command": "text(JSON.stringify({ ok: true }));\n"}],
-             ["e2e.log", "notes/e2e.md"], [FINAL_144],
+             ["e2e.log", "D:\\app\\e2e.log", "D:/app/e2e.log", *spelled("D:\\app", "notes/e2e.md")],
+             [FINAL_144],
              skipped={"event 'hook_started'": 1, "tool 'browser_navigate'": 1,
                       "item 'new_item_kind'": 1}),
+    ]),
+    # A compaction hand-off (tasks no prompt started) continues the turn; a patch held in a
+    # variable; two commands' results in one text; a cell whose script failed.
+    "compaction-0.144.jsonl": (("019f4800-0000-7000-8000-000000000144", "D:\\app", "0.144.2"), [
+        turn(2, [call("apply_patch", success("M src/date.ts"), "parseISO(x)"),
+                 sh("npm run lint", "lint ok\n"), sh("npm test", "1 failed, 4 passed\n", 1),
+                 sh("npm run build", "Script failed\nWall time: 0.5 seconds\nOutput:\nScript "
+                                     "error: Error: tsc not found\n    at cell:1:7", 1)],
+             ["D:\\app\\src\\date.ts", "D:/app/src/date.ts", "src\\date.ts", "src/date.ts",
+              "D:\\app\\src\\old_date.ts", "D:/app/src/old_date.ts", "src\\old_date.ts",
+              "src/old_date.ts"],
+             ["Switched `src/date.ts` to `parseISO`; `npm run lint` passes, `npm test` fails "
+              "and `npm run build` could not run."]),
     ]),
     # The parent's copied history (CHANGELOG.md, its prompts) is not the subagent's turn.
     "fork-0.144.jsonl": (("019f5000-0000-7000-8000-00000000c41d", "D:\\app\\docs", "0.144.2"),
@@ -232,6 +262,11 @@ def test_broken_rollouts(tmp_path: Path, text: str, message: str) -> None:
      [("shell_command", [{"command": "echo 'hi' é!", "timeout_ms": Expression("5 * 60")}])]),
     ("tools.exec_command({cmd: [`bash`, '-lc', `ls ${dir}`], ...more}); tools.wait(",
      [("exec_command", [{"cmd": ["bash", "-lc", "ls ${dir}"]}]), ("wait", [])]),
+    # Names bound to literals (String.raw keeps its backslashes); others stay expressions.
+    ("const p = String.raw`*** Update File: app\\x.xml`; let n = f(1); var c = 'ls';\n"
+     "tools.apply_patch(p); tools.shell_command({command: c, n});",
+     [("apply_patch", ["*** Update File: app\\x.xml"]),
+      ("shell_command", [{"command": "ls", "n": Expression("n")}])]),
 ])
 def test_code_mode_calls(code: str, calls: list[tuple[str, list[object]]]) -> None:
     assert [(c.tool, c.args) for c in tool_calls(code)] == calls

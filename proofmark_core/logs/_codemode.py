@@ -1,8 +1,10 @@
 """The tool calls inside a Codex code-mode cell: JavaScript that calls ``tools.NAME(ARGS)``.
 
-Only what a call spells out literally is read: strings (quoted or template), arrays and
-objects. Any other argument (a variable, a computed value) is kept as its source text,
-an :class:`Expression`. Calls inside strings and comments are not calls.
+Only what a call spells out literally is read: strings (quoted, template or
+``String.raw``), arrays and objects, and names the cell binds to one of those with
+``const``, ``let`` or ``var`` (``const patch = `*** Begin Patch…`; tools.apply_patch(patch)``).
+Any other argument (a computed value) is kept as its source text, an :class:`Expression`.
+Calls inside strings and comments are not calls.
 """
 
 from __future__ import annotations
@@ -15,7 +17,11 @@ SCAN_RE = re.compile(r"""
     //[^\n]* | /\*[\s\S]*?(?:\*/|\Z)
   | '(?:[^'\\\n]|\\[\s\S])*'? | "(?:[^"\\\n]|\\[\s\S])*"? | `(?:[^`\\]|\\[\s\S])*`?
   | (?<![\w$.])tools\s*\.\s*(?P<tool>[A-Za-z_$][\w$]*)\s*\(
+  | (?<![\w$.])(?:const|let|var)\s+(?P<name>[A-Za-z_$][\w$]*)\s*=(?!=)
 """, re.VERBOSE)
+RAW = "String.raw"
+# What a binding worth reading starts with: a literal (anything else is not followed).
+LITERAL_RE = re.compile(r"\s*(?:String\.raw\s*)?[`'\"\[{]")
 STRING_RE = re.compile(r"""'((?:[^'\\\n]|\\[\s\S])*)'|"((?:[^"\\\n]|\\[\s\S])*)"
                          |`((?:[^`\\]|\\[\s\S])*)`""", re.VERBOSE)
 SPACE_RE = re.compile(r"(?:\s+|//[^\n]*|/\*[\s\S]*?(?:\*/|\Z))*")
@@ -42,14 +48,31 @@ class ToolCall:
 def tool_calls(code: str) -> list[ToolCall]:
     """The ``tools.NAME(...)`` calls of the cell, in the order they are written."""
     calls: list[ToolCall] = []
+    bound: dict[str, object] = {}
     position = 0
     while found := SCAN_RE.search(code, position):
         position = found.end()
         if found.group("tool"):
             parser = _Literals(code, position)
-            calls.append(ToolCall(found.group("tool"), parser.arguments()))
+            arguments = [_bound(value, bound) for value in parser.arguments()]
+            calls.append(ToolCall(found.group("tool"), arguments))
+            position = max(parser.position, position)
+        elif found.group("name") and LITERAL_RE.match(code, position):
+            parser = _Literals(code, position)
+            bound[found.group("name")] = parser.value()
             position = max(parser.position, position)
     return calls
+
+
+def _bound(value: object, bound: dict[str, object]) -> object:
+    """A name the cell bound to a literal, as that literal; any other value as it is."""
+    if isinstance(value, Expression):
+        return bound.get(value.source, value)
+    if isinstance(value, list):
+        return [_bound(item, bound) for item in value]
+    if isinstance(value, dict):
+        return {key: _bound(item, bound) for key, item in value.items()}
+    return value
 
 
 class _Literals:
@@ -62,14 +85,21 @@ class _Literals:
     def arguments(self) -> list[object]:
         return self._sequence(")")
 
+    def value(self) -> object:
+        return self._value()
+
     def _value(self) -> object:
         self._space()
+        raw = self.code.startswith(RAW, self.position)
+        if raw and self.code[self.position + len(RAW):].lstrip().startswith("`"):
+            self.position = self.code.index("`", self.position)
         char = self.code[self.position:self.position + 1]
         if char in ("'", '"', "`"):
             string = STRING_RE.match(self.code, self.position)
             if string:
                 self.position = string.end()
-                return _unescape(next(part for part in string.groups() if part is not None))
+                body = next(part for part in string.groups() if part is not None)
+                return body if raw and char == "`" else _unescape(body)
         if char == "[":
             self.position += 1
             return self._sequence("]")

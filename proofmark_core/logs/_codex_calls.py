@@ -5,8 +5,14 @@ call's id, and some as event lines (``patch_apply_end``, ``mcp_tool_call_end``,
 ``exec_command_end``). A command started with ``exec_command`` may still run when its
 output is written; the ``write_stdin`` calls on its session carry the rest and the exit
 code. A code-mode ``exec`` cell runs the ``tools.*`` calls of its JavaScript; its output
-holds one ``Exit code: N`` item per command it ran, in order, and ``wait`` polls a cell
-that is still running.
+holds one ``Exit code: N`` part per command it ran, in order (an item each, or several in
+one text when the script printed them together), and ``wait`` polls a cell that is still
+running. A cell whose script failed ("Script failed", "Script error: …") ran the commands
+that have no part of their own into that failure: they failed, with its exit code.
+
+``patch_apply_end`` names the files a patch added, updated or deleted by absolute path:
+they count as written, also for a patch whose call is not known (one run from a cell).
+A patch that did not apply wrote nothing, and the files it named are refused.
 """
 
 from __future__ import annotations
@@ -36,6 +42,9 @@ HEADER_RE = re.compile(r"(?:Exit code|Process exited with code|Process running w
 EXIT_RE = re.compile(r"(?:Exit code:|Process exited with code) (-?\d+)")
 SESSION_RE = re.compile(r"Process running with session ID (\S+)")
 CELL_RE = re.compile(r"cell ID:? (\S+)", re.I)
+# Where the result of one command starts inside a cell's output text.
+PART_RE = re.compile(r"^(?=Exit code: -?\d+\s*$|Chunk ID: )", re.M)
+SCRIPT_FAILED_RE = re.compile(r"^Script (?:failed|error)\b", re.M)
 REJECTED_RE = re.compile(r"(?:exec command|patch) rejected by user")
 
 
@@ -205,16 +214,25 @@ class _PatchCall:
 
     def ended(self, success: object, changes: object) -> None:
         self.applied = success is True
-        if isinstance(changes, dict):
-            self.changed = [str(path) for path in changes]
-            self.changed += [change["move_path"] for change in changes.values() if
-                             isinstance(change, dict) and isinstance(change.get("move_path"), str)]
+        self.changed = changed_paths(changes)
 
     def settle(self, log: TurnLog) -> None:
         if self.applied:
             self.call.wrote = True
             self.call.payload = self.patch.added
-            log.written.extend(self.patch.paths or self.changed)
+            log.written.extend([*self.patch.paths, *self.changed])
+        elif self.applied is False:
+            for path in self.patch.paths:
+                log.refuse(self.call, path, self.call.output)
+
+
+def changed_paths(changes: object) -> list[str]:
+    """The files of a ``patch_apply_end``: each key, and where a moved file went."""
+    if not isinstance(changes, dict):
+        return []
+    return [*(str(path) for path in changes),
+            *(change["move_path"] for change in changes.values()
+              if isinstance(change, dict) and isinstance(change.get("move_path"), str))]
 
 
 @dataclass(eq=False, slots=True)
@@ -233,10 +251,24 @@ class _Cell:
             self.cells[running.group(1)] = self
         if self.call is not None:
             self.call.result("\n".join(text for text in (self.call.output, *texts) if text))
-        for text in texts:
-            if self.matched < len(self.inner) and shell_result(text).exit_code is not None:
-                self.inner[self.matched].receive(text)
+        for part in (part for text in texts for part in PART_RE.split(text)):
+            if self.matched < len(self.inner) and shell_result(part).exit_code is not None:
+                self.inner[self.matched].receive(part)
                 self.matched += 1
+        failure = next((text for text in texts if SCRIPT_FAILED_RE.search(text)), None)
+        if failure is not None:
+            self._failed(failure)
+
+    def _failed(self, text: str) -> None:
+        """The script stopped on an error: the commands with no result of their own failed."""
+        code = shell_result(text[text.find("Exit code:"):]).exit_code if "Exit code:" in text \
+            else None
+        for inner in self.inner[self.matched:]:
+            if isinstance(inner, _Command):
+                inner.call.result(text, code or 1)
+            else:
+                inner.receive(text)
+        self.matched = len(self.inner)
 
     @property
     def running(self) -> bool:
@@ -297,6 +329,8 @@ class Calls:
         result = self.results.get(str(call_id))
         if isinstance(result, _PatchCall):
             result.ended(success, changes)
+        elif success is True:  # a patch run from a code cell: its id names no call
+            self.log.written.extend(changed_paths(changes))
 
     def exec_end(self, call_id: object, exit_code: object, output: object) -> None:
         result = self.results.get(str(call_id))

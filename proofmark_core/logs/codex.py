@@ -9,7 +9,10 @@ work (``compacted``, ``world_state``, ``inter_agent_communication_metadata``).
 
 A turn starts at a prompt: a ``task_started`` or ``user_message`` event (the two of one
 prompt open one turn), or in the legacy layout a user message that is not injected context
-(``<environment_context>…``, ``<user_instructions>…``, AGENTS.md text). The agent's prose is
+(``<environment_context>…``, ``<user_instructions>…``, AGENTS.md text). A task that no
+user message starts (the hand-off after an automatic compaction) is no turn of its own:
+its work continues the turn before it, and one that did no work (it holds only the
+compaction summary) adds nothing. The agent's prose is
 its assistant messages, which the envelope layout writes twice (as an item and as an
 ``agent_message`` event): each is said once. ``task_complete.last_agent_message`` ends
 the turn's prose.
@@ -135,6 +138,7 @@ class _Turn:
     calls: Calls = field(init=False)
     openers: set[str] = field(default_factory=set)
     closed: bool = False
+    prompted: bool = False
     # How often each text was said as an item and as an event, to say each message once.
     said: dict[str, Counter[str]] = field(
         default_factory=lambda: {"item": Counter(), "event": Counter()})
@@ -175,6 +179,8 @@ class _Rollout:
         self.copy: str | None = None
         self.early_skips: Counter[str] = Counter()
         self.legacy = False
+        # The last turn read, held back until the next one shows it is a turn of its own.
+        self.held: TurnLog | None = None
 
     def turns(self, entries: Iterator[tuple[int | None, str, dict[str, object]]]
               ) -> Iterator[TurnLog]:
@@ -193,6 +199,8 @@ class _Rollout:
             elif kind not in QUIET_RECORDS:
                 self._skip(f"record type {kind!r}")
         yield from self._end_turn()
+        if self.held is not None:
+            yield self.held
 
     def _session_meta(self, payload: dict[str, object]) -> Iterator[TurnLog]:
         session = payload.get("id")
@@ -285,11 +293,10 @@ class _Rollout:
             else:
                 self.copy = "open"
         copied = self.copy is not None
-        if self.turn is not None and self.turn.takes(opener, copied):
-            self.turn.openers.add(opener)
-            return
-        yield from self._begin(line, copied)
+        if self.turn is None or not self.turn.takes(opener, copied):
+            yield from self._begin(line, copied)
         self._turn().openers.add(opener)
+        self._turn().prompted |= opener == PROMPT
 
     def _open(self, line: int | None) -> Iterator[TurnLog]:
         """Work outside any turn (before the first prompt) gets a turn of its own."""
@@ -306,10 +313,18 @@ class _Rollout:
 
     def _end_turn(self) -> Iterator[TurnLog]:
         turn, self.turn = self.turn, None
-        if turn is not None:
-            turn.calls.finish()
-            if not turn.copied:
-                yield turn.log
+        if turn is None:
+            return
+        turn.calls.finish()
+        if turn.copied:
+            return
+        if TASK in turn.openers and not turn.prompted and self.held is not None:
+            if turn.log.calls:
+                _continue(self.held, turn.log)
+            return
+        if self.held is not None:
+            yield self.held
+        self.held = turn.log
 
     def _turn(self) -> _Turn:
         assert self.turn is not None
@@ -320,6 +335,16 @@ class _Rollout:
             self.turn.log.skip(kind)
         else:
             self.early_skips[kind] += 1
+
+
+def _continue(turn: TurnLog, more: TurnLog) -> None:
+    """The turn goes on with the work and prose of a task that no prompt started."""
+    turn.calls += more.calls
+    turn.written += more.written
+    turn.refused += more.refused
+    turn.external += more.external
+    turn.messages += more.messages
+    turn.skipped.update(more.skipped)
 
 
 def _content_text(content: object) -> str:
