@@ -18,6 +18,13 @@ from proofmark_core.logs._shell import command_text, shell_written_paths
     ('python -c "print(1 > 2)" &> run.log', ["run.log"]),
     ("echo 'unbalanced > x", []),
     ("pytest -q", []),
+    # PowerShell and cmd: output thrown away, the file writers, Windows paths.
+    ("Remove-Item build -Recurse 2>$null; git status > $NULL; dir > nul", []),
+    ("New-Item -ItemType Directory out | Out-Null", []),
+    ("Get-Content a.txt | Out-File -FilePath b.txt", ["b.txt"]),
+    ("Set-Content -Value 'hi' D:\\app\\notes.md; 'x' | Add-Content -LiteralPath C:\\l\\r.log",
+     ["D:\\app\\notes.md", "C:\\l\\r.log"]),
+    ("npm run build > D:\\app\\build.log", ["D:\\app\\build.log"]),
 ])
 def test_written_paths_are_the_targets_of_redirections_tee_and_sed(command, written):
     assert shell_written_paths(command) == written

@@ -1,8 +1,11 @@
 """Shell command lines as agents log them: the text that ran, and the files it wrote.
 
 Both are best effort. The files a command writes are the targets of its ``>`` and
-``>>`` redirections (a heredoc written to a file included), of ``tee`` and of
-``sed -i``; what a script or any other program writes is not seen.
+``>>`` redirections (a heredoc written to a file included), of ``tee``, of ``sed -i``
+and of PowerShell's ``Set-Content``, ``Add-Content`` and ``Out-File``; what a script or
+any other program writes is not seen. Output sent to ``/dev/null``, PowerShell's
+``$null`` or cmd's ``NUL`` is written nowhere. A backslash before a letter, digit or
+``.``, ``_``, ``-`` is a Windows path separator (``> D:\\app\\out.txt``), not an escape.
 """
 
 from __future__ import annotations
@@ -20,13 +23,17 @@ PUNCTUATION = "();<>|&\n"
 # A run of these alone ("&&", ";;", ";\n", "|") separates commands.
 SEPARATOR_CHARS = "();|&\n"
 # Output that goes nowhere on disk.
-NOT_FILES_RE = re.compile(r"/dev/(null|std(out|err)|tty|fd/\d+)$")
+NOT_FILES_RE = re.compile(r"/dev/(null|std(out|err)|tty|fd/\d+)$|(?i:\$null|nul)$")
+WINDOWS_SEPARATOR_RE = re.compile(r"\\(?=[\w.-])")
+# PowerShell's file writers, and the parameters that name the file.
+POWERSHELL_WRITERS = frozenset({"set-content", "add-content", "out-file"})
+PATH_PARAMETERS = frozenset({"-path", "-literalpath", "-filepath"})
 # The start of a heredoc and its terminator word, quoted or not.
 # -i, -i.bak, -Ei and --in-place[=SUFFIX]: sed edits its files in place.
 SED_IN_PLACE_RE = re.compile(r"-[nrEsuz]*i\S*|--in-place(=\S*)?")
 HEREDOC_RE = re.compile(r"<<-?\s*(['\"]?)([A-Za-z_][\w.-]*)\1")
 # A command line with none of these writes nothing that can be told: no need to parse it.
-MAY_WRITE_RE = re.compile(r">|\btee\b|\bsed\b")
+MAY_WRITE_RE = re.compile(r">|\btee\b|\bsed\b|(?i:\b(?:set-content|add-content|out-file)\b)")
 
 
 def command_text(command: str | Sequence[object]) -> str:
@@ -88,6 +95,7 @@ def _targets(script: str) -> Iterator[str]:
 
 def _tokens(script: str) -> Iterator[str]:
     # A newline outside quotes ends a command, as ";" does; inside quotes it is text.
+    script = WINDOWS_SEPARATOR_RE.sub(r"\\\\", script)
     lexer = shlex.shlex(script, posix=True, punctuation_chars=PUNCTUATION)
     lexer.whitespace = " \t\r"
     lexer.whitespace_split = True
@@ -136,6 +144,21 @@ def _tool_targets(words: list[str]) -> Iterator[str]:
         yield from (word for word in words[1:] if not word.startswith("-"))
     elif program == "sed" and any(SED_IN_PLACE_RE.fullmatch(word) for word in words[1:]):
         yield from _sed_files(words[1:])
+    elif program.lower() in POWERSHELL_WRITERS:
+        yield from _powershell_file(words[1:])
+
+
+def _powershell_file(args: list[str]) -> Iterator[str]:
+    """The file of a PowerShell writer: its -Path (or -LiteralPath, -FilePath), else its
+    first argument that is neither a parameter nor a parameter's value."""
+    for index, word in enumerate(args[:-1]):
+        if word.lower() in PATH_PARAMETERS:
+            yield args[index + 1]
+            return
+    for index, word in enumerate(args):
+        if not word.startswith("-") and (index == 0 or not args[index - 1].startswith("-")):
+            yield word
+            return
 
 
 def _sed_files(args: list[str]) -> Iterator[str]:
