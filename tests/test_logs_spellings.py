@@ -10,8 +10,8 @@ from proofmark_core.logs._spellings import spellings
 @pytest.mark.parametrize("path, cwd, forms", [
     ("D:\\repo\\app\\src\\x.xml", "D:\\repo",
      ["D:\\repo\\app\\src\\x.xml", "D:/repo/app/src/x.xml", "app\\src\\x.xml", "app/src/x.xml"]),
-    ("app/src/x.xml", "d:\\REPO\\", ["app/src/x.xml", "app\\src\\x.xml", "d:\\REPO\\app\\src\\x.xml",
-                                     "d:/REPO/app/src/x.xml"]),
+    ("app/src/x.xml", "d:\\REPO\\",
+     ["app/src/x.xml", "app\\src\\x.xml", "d:\\REPO\\app\\src\\x.xml", "d:/REPO/app/src/x.xml"]),
     ("E:\\other\\y.md", "D:\\repo", ["E:\\other\\y.md", "E:/other/y.md"]),
     ("C:/a/b.txt", None, ["C:/a/b.txt", "C:\\a\\b.txt"]),
     ("/testbed/src/x.py", "/testbed", ["/testbed/src/x.py"]),  # POSIX: one spelling
