@@ -261,8 +261,8 @@ class _Cell:
 
     def _failed(self, text: str) -> None:
         """The script stopped on an error: the commands with no result of their own failed."""
-        code = shell_result(text[text.find("Exit code:"):]).exit_code if "Exit code:" in text \
-            else None
+        found = EXIT_RE.search(text)
+        code = int(found.group(1)) if found else 0
         for inner in self.inner[self.matched:]:
             if isinstance(inner, _Command):
                 inner.call.result(text, code or 1)

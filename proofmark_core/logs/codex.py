@@ -12,10 +12,9 @@ prompt open one turn), or in the legacy layout a user message that is not inject
 (``<environment_context>…``, ``<user_instructions>…``, AGENTS.md text). A task that no
 user message starts (the hand-off after an automatic compaction) is no turn of its own:
 its work continues the turn before it, and one that did no work (it holds only the
-compaction summary) adds nothing. The agent's prose is
-its assistant messages, which the envelope layout writes twice (as an item and as an
-``agent_message`` event): each is said once. ``task_complete.last_agent_message`` ends
-the turn's prose.
+compaction summary) adds nothing. The agent's prose is its assistant messages, which the
+envelope layout writes twice (as an item and as an ``agent_message`` event): each is
+said once. ``task_complete.last_agent_message`` ends the turn's prose.
 
 Tool calls: every shell generation (``shell``, ``shell_command``, ``exec_command`` and the
 commands of code-mode ``exec`` cells) gives "terminal" events; apply_patch, as a tool or
