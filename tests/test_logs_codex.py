@@ -150,12 +150,14 @@ EXPECTED: dict[str, tuple[tuple[str, str | None, str | None], list[dict[str, obj
         turn(2, [call("apply_patch", success("M src/date.ts"), "parseISO(x)"),
                  sh("npm run lint", "lint ok\n"), sh("npm test", "1 failed, 4 passed\n", 1),
                  sh("npm run build", "Script failed\nWall time: 0.5 seconds\nOutput:\nScript "
-                                     "error: Error: tsc not found\n    at cell:1:7", 1)],
+                                     "error: Error: tsc not found\n    at cell:1:7", 1),
+                 call("apply_patch", "patch rejected by user")],
              ["D:\\app\\src\\date.ts", "D:/app/src/date.ts", "src\\date.ts", "src/date.ts",
               "D:\\app\\src\\old_date.ts", "D:/app/src/old_date.ts", "src\\old_date.ts",
               "src/old_date.ts"],
              ["Switched `src/date.ts` to `parseISO`; `npm run lint` passes, `npm test` fails "
-              "and `npm run build` could not run."]),
+              "and `npm run build` could not run."],
+             refused=[("docs/build.md", "patch rejected by user")]),
     ]),
     # The parent's copied history (CHANGELOG.md, its prompts) is not the subagent's turn.
     "fork-0.144.jsonl": (("019f5000-0000-7000-8000-00000000c41d", "D:\\app\\docs", "0.144.2"),

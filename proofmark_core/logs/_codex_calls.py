@@ -208,9 +208,9 @@ class _PatchCall:
         text = output_text(output)
         result = shell_result(text)
         self.call.result(result.body)
-        if self.applied is None and not REJECTED_RE.match(text):
-            self.applied = result.exit_code == 0 if result.exit_code is not None \
-                else result.body.startswith("Success.")
+        if self.applied is None:
+            self.applied = False if REJECTED_RE.match(text) else result.exit_code == 0 \
+                if result.exit_code is not None else result.body.startswith("Success.")
 
     def ended(self, success: object, changes: object) -> None:
         self.applied = success is True
