@@ -216,7 +216,7 @@ class _Session:
                 if block.get("type") == "tool_result":
                     self._result(block, record)
                 elif block.get("type") == "text" and (
-                        notice := NOTIFICATION_RE.match(text := _string(block.get("text")) or "")):
+                        notice := NOTIFICATION_RE.match(text := as_text(block.get("text")) or "")):
                     self._polled(notice.group(1), text, None)
         elif kind == "progress":
             self._progress(log, line, record)
