@@ -1,0 +1,42 @@
+"""Credentials masked in what a report shows of a log: a claim, its evidence, an excerpt.
+
+A report is read by more people than the log was (a pull-request comment, a code
+scanning alert, a CI artifact), so text shaped like a secret is replaced by
+``[redacted]``. The shapes are specific enough that ordinary prose and code stay as
+they are; a value that is only a reference to one (``$TOKEN``) is kept.
+"""
+
+from __future__ import annotations
+
+import re
+
+MASK = "[redacted]"
+
+# A value that names a secret rather than holding it (a shell or template variable),
+# or one masked already by the patterns of known shapes.
+_REFERENCE = r"(?![$%]|\{\{|\[redacted\])"
+_PATTERNS = (
+    # A PEM block, or what an excerpt kept of one before its cut.
+    r"-----BEGIN [A-Z0-9 ]*PRIVATE KEY( BLOCK)?-----.*?(?:-----END [A-Z0-9 ]*PRIVATE KEY( BLOCK)?-----|\Z)",
+    r"\b(?:AKIA|ASIA)[0-9A-Z]{16}\b",
+    r"\bgh[pousr]_[A-Za-z0-9]{36,}\b",
+    r"\bgithub_pat_[A-Za-z0-9_]{22,}",
+    r"\bsk-[A-Za-z0-9_-]{20,}",
+    r"\bxox[baprs]-[A-Za-z0-9-]{10,}",
+)
+_SECRETS_RE = re.compile("|".join(f"(?:{pattern})" for pattern in _PATTERNS), re.S)
+# Only the value goes: the scheme or key stays to say what was there.
+_AUTHORIZATION_RE = re.compile(
+    rf"(?i)(\bauthorization\s*[:=]\s*[\"']?(?:bearer|basic|token)\s+){_REFERENCE}[^\s\"',;]+")
+_BEARER_RE = re.compile(rf"(?i)(\bbearer\s+){_REFERENCE}(?=[A-Za-z0-9._~+/=-]*[0-9])[A-Za-z0-9._~+/=-]{{16,}}")
+_ASSIGNMENT_RE = re.compile(
+    rf"(?i)(\b[A-Za-z0-9_]*(?:password|passwd|token|secret)\s*=\s*)"
+    rf"{_REFERENCE}(\"[^\"\n]+\"|'[^'\n]+'|[^\s&;,'\")\]}}]+)")
+
+
+def redact(text: str) -> str:
+    """The text with every credential-looking part replaced by ``[redacted]``."""
+    text = _SECRETS_RE.sub(MASK, text)
+    text = _AUTHORIZATION_RE.sub(lambda found: found[1] + MASK, text)
+    text = _BEARER_RE.sub(lambda found: found[1] + MASK, text)
+    return _ASSIGNMENT_RE.sub(lambda found: found[1] + MASK, text)
