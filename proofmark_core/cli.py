@@ -50,8 +50,10 @@ def _run_hook(args: argparse.Namespace) -> int:
     # What the hook does is imported only when it runs: the other commands start without it.
     if args.hook == "claude-code":
         from proofmark_core.hook.claude_code import run
-    elif args.hook == "codex-notify":
+    elif args.hook == "codex":
         from proofmark_core.hook.codex import run
+    elif args.hook == "codex-notify":
+        from proofmark_core.hook.codex import run_notify as run
     else:
         from proofmark_core.hook.settings import run
     return run(args)

@@ -1,123 +1,24 @@
-"""``proofmark hook claude-code``: Claude Code's Stop hook.
-
-The payload comes on standard input, the last turn is read from the end of the
-transcript, and a claim with a ``--fail-on`` verdict prints ``{"decision": "block",
-"reason": ...}``, which sends the agent back to work with the reason. The hook never
-blocks because of its own failure: any error lets the turn end, with one line on
-standard error.
-"""
+"""``proofmark hook claude-code``: Claude Code's Stop hook, which reads the last turn
+from the end of the session transcript that the payload names."""
 
 from __future__ import annotations
 
 import argparse
-import contextlib
-import json
-import os
-import re
-import sys
-from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from proofmark_core.hook.decision import (
-    Decision,
-    HookError,
-    append_log,
-    deadline,
-    judge,
-    let_go,
-    read_payload,
-)
-from proofmark_core.logs import LogError, last_turn
-from proofmark_core.records.values import as_text
+from proofmark_core.hook.decision import HookError
+from proofmark_core.hook.stop import read_turn, run_stop_hook
 
 if TYPE_CHECKING:
     from proofmark_core.logs import TurnLog
 
 
 def run(args: argparse.Namespace) -> int:
-    decision = Decision(session=None)
-    try:
-        with deadline(args.deadline):
-            payload = read_payload(sys.stdin.buffer.read())
-            decision.session = as_text(payload.get("session_id"))
-            decide(payload, decision, args.fail_on, args.max_rounds, Rounds.default())
-    except Exception as exc:  # never block, nor fail the turn, on a fault of the hook's own
-        let_go(exc, decision, args.log)
-        return 0
-    if decision.blocked:
-        json.dump({"decision": "block", "reason": decision.reason()}, sys.stdout)
-        print()
-    elif decision.note:
-        print(f"proofmark: {decision.note}", file=sys.stderr)
-    append_log(args.log, decision.log_line())
-    return 0
+    return run_stop_hook(args, _transcript_turn)
 
 
-def decide(payload: dict[str, Any], decision: Decision, fail_on: frozenset[str],
-           max_rounds: int, rounds: Rounds) -> None:
-    """Check the turn the payload ends, and fill in whether to send the agent back."""
-    turn = _current_turn(payload)
-    if turn is None:
-        return
-    judge(decision, turn, payload.get("last_assistant_message"), fail_on)
-    session = decision.session or "unknown"
-    # A turn's rounds go on only while the agent is continuing because of a Stop hook.
-    done = rounds.get(session) if payload.get("stop_hook_active") is True else 0
-    if not decision.failing:
-        rounds.clear(session)
-    elif done >= max_rounds:
-        rounds.clear(session)
-        count = len(decision.failing)
-        decision.note = (f"{count} claim{'s' * (count != 1)} still "
-                         f"fail{'s' * (count == 1)} after {done} "
-                         f"round{'s' * (done != 1)}; the turn ends")
-    else:
-        decision.blocked = True
-        decision.round = done + 1
-        rounds.set(session, decision.round)
-
-
-def _current_turn(payload: dict[str, Any]) -> TurnLog | None:
+def _transcript_turn(payload: dict[str, Any]) -> TurnLog | None:
     path = payload.get("transcript_path")
     if not isinstance(path, str) or not path:
         raise HookError("the hook payload has no transcript_path")
-    try:
-        return last_turn(path, "claude-code")
-    except LogError as exc:
-        raise HookError(str(exc)) from None
-    except OSError as exc:
-        raise HookError(f"{path}: {exc.strerror or exc}") from None
-
-
-class Rounds:
-    """How many times the hook has sent each session's current turn back."""
-
-    def __init__(self, folder: Path) -> None:
-        self.folder = folder
-
-    @classmethod
-    def default(cls) -> Rounds:
-        state = os.environ.get("XDG_STATE_HOME") or Path.home() / ".local" / "state"
-        return cls(Path(state) / "proofmark" / "hook-rounds")
-
-    def get(self, session: str) -> int:
-        try:
-            return int(self._file(session).read_text())
-        except (OSError, ValueError):
-            return 0
-
-    def set(self, session: str, rounds: int) -> None:
-        try:
-            self.folder.mkdir(parents=True, exist_ok=True)
-            self._file(session).write_text(str(rounds))
-        except OSError as exc:
-            # Without the count, the agent could be sent back for ever: do not block.
-            raise HookError(f"{self.folder}: cannot keep the count of rounds: "
-                            f"{exc.strerror or exc}") from None
-
-    def clear(self, session: str) -> None:
-        with contextlib.suppress(OSError):
-            self._file(session).unlink()
-
-    def _file(self, session: str) -> Path:
-        return self.folder / re.sub(r"[^\w.-]", "_", session)
+    return read_turn(path, "claude-code")

@@ -1,16 +1,18 @@
-"""``proofmark hook codex-notify``: Codex's notify program, told only that a turn ended.
-
-It cannot send the agent back: the failing claims of the turn go to standard error and
-to the log.
+"""Codex's hooks. ``proofmark hook codex`` is its Stop hook: the turn is read from the
+rollout that the payload names or, when it names none, from the session's rollout under
+``$CODEX_HOME/sessions``. ``proofmark hook codex-notify`` is its notify program, told only
+that a turn ended: it cannot send the agent back, so the failing claims of the turn go to
+standard error and to the log.
 """
 
 from __future__ import annotations
 
 import argparse
+import glob
 import os
 import sys
 from pathlib import Path
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Any
 
 from proofmark_core.hook.decision import (
     Decision,
@@ -22,7 +24,7 @@ from proofmark_core.hook.decision import (
     read_payload,
 )
 from proofmark_core.hook.parser import DEFAULT_DEADLINE
-from proofmark_core.logs import LogError, last_turn
+from proofmark_core.hook.stop import read_turn, run_stop_hook
 from proofmark_core.records.values import as_text
 
 if TYPE_CHECKING:
@@ -30,14 +32,23 @@ if TYPE_CHECKING:
 
 
 def run(args: argparse.Namespace) -> int:
-    decision = Decision(session=None)
+    return run_stop_hook(args, _stop_turn)
+
+
+def run_notify(args: argparse.Namespace) -> int:
+    decision = Decision(session=None, redact=args.redact)
     try:
         with deadline(DEFAULT_DEADLINE):
             payload = read_payload(args.payload.encode())
             if payload.get("type") != "agent-turn-complete":
                 return 0
             decision.session = as_text(payload.get("thread-id"))
-            turn = _codex_turn(decision.session)
+            if not decision.session:
+                raise HookError("the notify payload has no thread-id")
+            rollout = find_rollout(decision.session)
+            turn = read_turn(rollout, "codex", as_text(payload.get("turn-id")))
+            if turn is None:
+                raise HookError(f"{rollout}: no turn")
             judge(decision, turn, payload.get("last-assistant-message"), args.fail_on)
     except Exception as exc:  # the notify program must never fail the agent's turn
         let_go(exc, decision, args.log)
@@ -48,17 +59,25 @@ def run(args: argparse.Namespace) -> int:
     return 0
 
 
-def _codex_turn(thread: str | None) -> TurnLog:
-    if not thread:
-        raise HookError("the notify payload has no thread-id")
-    home = Path(os.environ.get("CODEX_HOME") or Path.home() / ".codex")
-    rollouts = sorted((home / "sessions").glob(f"**/rollout-*{thread}.jsonl"))
+def _stop_turn(payload: dict[str, Any]) -> TurnLog | None:
+    path = payload.get("transcript_path")
+    if path is not None and not isinstance(path, str):
+        raise HookError("the hook payload's transcript_path is not a string")
+    if not path:
+        session = as_text(payload.get("session_id"))
+        if not session:
+            raise HookError("the hook payload has neither a transcript_path nor a session_id")
+        path = find_rollout(session)
+    return read_turn(path, "codex", as_text(payload.get("turn_id")))
+
+
+def find_rollout(session: str) -> Path:
+    """The session's rollout under ``$CODEX_HOME/sessions`` (the latest, should there be
+    several)."""
+    sessions = Path(os.environ.get("CODEX_HOME") or Path.home() / ".codex") / "sessions"
+    if any(char in session for char in "/\\\0"):
+        raise HookError(f"the session id {session!r} cannot be part of a file name")
+    rollouts = sorted(sessions.glob(f"**/rollout-*{glob.escape(session)}.jsonl"))
     if not rollouts:
-        raise HookError(f"no rollout of thread {thread} under {home / 'sessions'}")
-    try:
-        turn = last_turn(rollouts[-1], "codex")
-    except LogError as exc:
-        raise HookError(str(exc)) from None
-    if turn is None:
-        raise HookError(f"{rollouts[-1]}: no turn")
-    return turn
+        raise HookError(f"no rollout of session {session} under {sessions}")
+    return rollouts[-1]

@@ -15,6 +15,7 @@ from types import FrameType
 from typing import TYPE_CHECKING, Any
 
 from proofmark_core.claims.extract import extract_claims
+from proofmark_core.report.redact import redact
 from proofmark_core.report.terminal import one_line, shorten
 from proofmark_core.verdicts import VERDICTS, ClaimResult, check_turn
 
@@ -40,6 +41,8 @@ class Decision:
     blocked: bool = False
     round: int = 0
     note: str | None = None
+    # Whether text that looks like a credential is masked in the reason.
+    redact: bool = True
 
     def reason(self) -> str:
         """What the agent reads when it is sent back."""
@@ -48,13 +51,17 @@ class Decision:
                  f"turn wrote, ran and saw; {count} claim{'s' * (count != 1)} "
                  f"{'does' if count == 1 else 'do'} not hold:"]
         for result in self.failing[:SHOWN_CLAIMS]:
-            lines.append(f"- {result.verdict}: {_shown(result.claim.get('text', ''))}"
-                         f"\n  evidence: {_shown(result.evidence)}")
+            lines.append(f"- {result.verdict}: {self._shown(result.claim.get('text', ''))}"
+                         f"\n  evidence: {self._shown(result.evidence)}")
         if count > SHOWN_CLAIMS:
             lines.append(f"- and {count - SHOWN_CLAIMS} more")
         lines.append("Fix the work so that the claim holds, or correct the claim in your "
                      "reply; say plainly what was not done.")
         return "\n".join(lines)
+
+    def _shown(self, text: str) -> str:
+        # Masked before it is shortened, so that no part of a credential is left.
+        return shorten(one_line(redact(text) if self.redact else text), SHOWN_TEXT)
 
     def log_line(self) -> dict[str, object]:
         verdicts = Counter(result.verdict for result in self.results)
@@ -130,7 +137,3 @@ def deadline(seconds: float) -> Iterator[None]:
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
-
-
-def _shown(text: str) -> str:
-    return shorten(one_line(text), SHOWN_TEXT)

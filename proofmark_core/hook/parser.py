@@ -9,44 +9,50 @@ from typing import Any, NoReturn
 
 from proofmark_core.verdicts import VERDICTS
 
-COMMAND = "proofmark hook claude-code"
+AGENTS = ("claude-code", "codex")
 DEFAULT_DEADLINE = 10.0
 
 
 def add_hook_parser(commands: Any) -> None:
     """The ``hook`` command and its subcommands, added to the command line's subparsers."""
     hook = commands.add_parser(
-        "hook", help="check an agent's claims as its turn ends (Claude Code Stop hook)",
+        "hook", help="check an agent's claims as its turn ends (Claude Code and Codex Stop "
+                     "hooks)",
         description="Run as an agent's end-of-turn hook, or install it.")
     kinds = hook.add_subparsers(dest="hook", required=True, metavar="HOOK",
                                 parser_class=_HookParser)
-    claude = kinds.add_parser(
-        "claude-code", lenient=True,
-        help="the Stop hook: reads Claude Code's payload on standard input",
-        description="Check the claims of the turn that is ending; when one gets a --fail-on "
-                    "verdict, send the agent back with the failing claims. Always exits 0.")
-    _hook_options(claude)
-    claude.add_argument("--max-rounds", type=_whole_number, default=2, metavar="N",
-                        help="send the agent back at most N times per turn (default: 2; "
-                             "0 only reports)")
-    claude.add_argument("--deadline", type=float, default=DEFAULT_DEADLINE, metavar="SECONDS",
-                        help=f"give up and let the turn end after this long "
-                             f"(default: {DEFAULT_DEADLINE:g})")
-    codex = kinds.add_parser(
+    for agent, name in (("claude-code", "Claude Code"), ("codex", "Codex")):
+        stop = kinds.add_parser(
+            agent, lenient=True,
+            help=f"the Stop hook: reads {name}'s payload on standard input",
+            description="Check the claims of the turn that is ending; when one gets a "
+                        "--fail-on verdict, send the agent back with the failing claims. "
+                        "Always exits 0.")
+        _hook_options(stop)
+        stop.add_argument("--max-rounds", type=_whole_number, default=2, metavar="N",
+                          help="send the agent back at most N times per turn (default: 2; "
+                               "0 only reports)")
+        stop.add_argument("--deadline", type=float, default=DEFAULT_DEADLINE,
+                          metavar="SECONDS", help=f"give up and let the turn end after this "
+                                                  f"long (default: {DEFAULT_DEADLINE:g})")
+    notify = kinds.add_parser(
         "codex-notify", help="Codex's notify program: reports the turn's failing claims",
         description="Check the turn that Codex just ended (it cannot be sent back): failing "
                     "claims go to standard error and to --log. Always exits 0.")
-    _hook_options(codex)
-    codex.add_argument("payload", help="the JSON that Codex passes")
+    _hook_options(notify)
+    notify.add_argument("payload", help="the JSON that Codex passes")
     for action, verb in (("install", "add"), ("uninstall", "remove")):
         settings = kinds.add_parser(
-            action, help=f"{verb} the Claude Code Stop hook in the settings",
-            description=f"{verb.capitalize()} the entry that runs `{COMMAND}` in "
-                        f".claude/settings.json of this directory (or ~/.claude/settings.json "
-                        f"with --user); other settings are left as they are.")
-        settings.add_argument("agent", choices=("claude-code",))
+            action, help=f"{verb} an agent's Stop hook in its settings",
+            description=f"{verb.capitalize()} the entry that runs `proofmark hook AGENT` in "
+                        f"the agent's settings of this directory: .claude/settings.json for "
+                        f"Claude Code, .codex/hooks.json for Codex (or the user's, with "
+                        f"--user); other settings and hooks are left as they are.")
+        settings.add_argument("agent", nargs="?", choices=AGENTS, default="claude-code",
+                              help="the agent (default: claude-code)")
         settings.add_argument("--user", action="store_true",
-                              help="the user's settings instead of the project's")
+                              help="the user's settings instead of the project's "
+                                   "(~/.claude/settings.json, $CODEX_HOME/hooks.json)")
 
 
 def _hook_options(parser: argparse.ArgumentParser) -> None:
@@ -55,6 +61,8 @@ def _hook_options(parser: argparse.ArgumentParser) -> None:
                         help="verdicts that fail a claim (default: contradicted)")
     parser.add_argument("--log", metavar="FILE",
                         help="append one JSON line per decision to FILE")
+    parser.add_argument("--no-redact", dest="redact", action="store_false",
+                        help="show text that looks like a credential instead of [redacted]")
 
 
 def verdict_set(text: str) -> frozenset[str]:
@@ -74,7 +82,7 @@ def _whole_number(text: str) -> int:
 
 
 class _HookParser(argparse.ArgumentParser):
-    """Claude Code takes exit status 2 from a Stop hook as "send the agent back": a usage
+    """An agent takes exit status 2 from a Stop hook as "send the agent back": a usage
     error of the hook itself must let the turn end instead."""
 
     def __init__(self, *args: Any, lenient: bool = False, **kwargs: Any) -> None:

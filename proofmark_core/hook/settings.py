@@ -1,5 +1,7 @@
-"""``proofmark hook install`` and ``uninstall``: the Stop hook's entry in Claude Code's
-settings, added or removed with every other setting left as it was."""
+"""``proofmark hook install`` and ``uninstall``: an agent's Stop hook entry in its
+settings (Claude Code's ``settings.json``, Codex's ``hooks.json``, which share the shape
+``{"hooks": {"Stop": [{"hooks": [{"type": "command", "command": ...}]}]}}``), added or
+removed with every other setting and hook left as it was."""
 
 from __future__ import annotations
 
@@ -13,11 +15,11 @@ from pathlib import Path
 from typing import Any
 
 from proofmark_core.hook.decision import HookError
-from proofmark_core.hook.parser import COMMAND
 
-OUR_COMMAND_RE = re.compile(r"\bproofmark(?:_core)?\b.*\bhook\s+claude-code\b")
-# Claude Code's own limit, in seconds; the hook gives up well before it.
+# The agents' own limit, in seconds; the hook gives up well before it.
 SETTINGS_TIMEOUT = 30
+TRUST_NOTE = ("Codex runs a new hook only once you have reviewed and trusted it: "
+              "open /hooks in Codex.")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -25,21 +27,23 @@ def run(args: argparse.Namespace) -> int:
 
 
 def _run_install(args: argparse.Namespace) -> int:
-    path = _settings_path(args.user)
+    path = settings_path(args.agent, args.user)
     try:
-        entry, added = install(path)
+        entry, added = install(path, args.agent)
     except HookError as exc:
         print(f"proofmark: {exc}", file=sys.stderr)
         return 2
     state = "added to" if added else "already in"
     print(f"proofmark: {state} {path}: {json.dumps(entry)}")
+    if args.agent == "codex":
+        print(f"proofmark: {TRUST_NOTE}")
     return 0
 
 
 def _run_uninstall(args: argparse.Namespace) -> int:
-    path = _settings_path(args.user)
+    path = settings_path(args.agent, args.user)
     try:
-        removed = uninstall(path)
+        removed = uninstall(path, args.agent)
     except HookError as exc:
         print(f"proofmark: {exc}", file=sys.stderr)
         return 2
@@ -50,42 +54,46 @@ def _run_uninstall(args: argparse.Namespace) -> int:
     return 0
 
 
-def _settings_path(user: bool) -> Path:
+def settings_path(agent: str, user: bool) -> Path:
+    """The file that holds the agent's hooks, the project's or the user's."""
+    if agent == "codex":
+        home = os.environ.get("CODEX_HOME") or Path.home() / ".codex"
+        return Path(home) / "hooks.json" if user else Path.cwd() / ".codex" / "hooks.json"
     return (Path.home() if user else Path.cwd()) / ".claude" / "settings.json"
 
 
-def install(path: Path) -> tuple[dict[str, object], bool]:
-    """Add the Stop hook entry to a settings file; the entry, and whether it was added.
+def install(path: Path, agent: str = "claude-code") -> tuple[dict[str, object], bool]:
+    """Add the agent's Stop hook entry to a settings file; the entry, and whether it was
+    added.
 
     Other settings and hooks stay as they are; an entry already there is left alone;
-    the file as it was is kept beside it as ``settings.json.bak``.
+    the file as it was is kept beside it, its name ending in ``.bak``.
     """
     settings = _load_settings(path)
     stop = _stop_hooks(settings, path)
     for group in stop:
-        if _ours(group):
+        if any(_ours(hook, agent) for hook in group["hooks"]):
             return group, False
-    entry: dict[str, object] = {"hooks": [{"type": "command", "command": COMMAND,
+    entry: dict[str, object] = {"hooks": [{"type": "command", "command": _command(agent),
                                            "timeout": SETTINGS_TIMEOUT}]}
     stop.append(entry)
     _save_settings(path, settings)
     return entry, True
 
 
-def uninstall(path: Path) -> list[dict[str, object]]:
-    """Remove the hooks that run ``proofmark hook claude-code``; the ones removed."""
+def uninstall(path: Path, agent: str = "claude-code") -> list[dict[str, object]]:
+    """Remove the hooks that run ``proofmark hook AGENT``; the ones removed."""
     if not path.exists():
         return []
     settings = _load_settings(path)
     stop = _stop_hooks(settings, path)
     removed: list[dict[str, object]] = []
     for group in list(stop):
-        hooks = group.get("hooks") if isinstance(group, dict) else None
-        ours = [hook for hook in hooks or [] if _our_hook(hook)]
-        if not ours or not isinstance(hooks, list):
+        ours = [hook for hook in group["hooks"] if _ours(hook, agent)]
+        if not ours:
             continue
         removed.extend(ours)
-        group["hooks"] = [hook for hook in hooks if hook not in ours]
+        group["hooks"] = [hook for hook in group["hooks"] if hook not in ours]
         if not group["hooks"]:
             stop.remove(group)
     if not removed:
@@ -99,14 +107,16 @@ def uninstall(path: Path) -> list[dict[str, object]]:
     return removed
 
 
-def _ours(group: object) -> bool:
-    hooks = group.get("hooks") if isinstance(group, dict) else None
-    return isinstance(hooks, list) and any(_our_hook(hook) for hook in hooks)
+def _command(agent: str) -> str:
+    return f"proofmark hook {agent}"
 
 
-def _our_hook(hook: object) -> bool:
-    return isinstance(hook, dict) and isinstance(command := hook.get("command"), str) \
-        and OUR_COMMAND_RE.search(command) is not None
+def _ours(hook: object, agent: str) -> bool:
+    """Whether a hook runs this hook of proofmark's, however it is spelled (a path to the
+    program, ``python -m proofmark_core``, options)."""
+    command = hook.get("command") if isinstance(hook, dict) else None
+    return isinstance(command, str) and re.search(
+        rf"\bproofmark(?:_core)?\b.*\bhook\s+{re.escape(agent)}(?![\w-])", command) is not None
 
 
 def _load_settings(path: Path) -> dict[str, Any]:
@@ -128,13 +138,17 @@ def _load_settings(path: Path) -> dict[str, Any]:
     return settings
 
 
-def _stop_hooks(settings: dict[str, Any], path: Path) -> list[Any]:
+def _stop_hooks(settings: dict[str, Any], path: Path) -> list[dict[str, Any]]:
     hooks = settings.setdefault("hooks", {})
     if not isinstance(hooks, dict):
         raise HookError(f"{path}: \"hooks\" is not an object; nothing changed")
     stop = hooks.setdefault("Stop", [])
     if not isinstance(stop, list):
         raise HookError(f"{path}: \"hooks\".\"Stop\" is not a list; nothing changed")
+    for index, group in enumerate(stop):
+        if not isinstance(group, dict) or not isinstance(group.get("hooks"), list):
+            raise HookError(f"{path}: \"hooks\".\"Stop\"[{index}] is not an object with a "
+                            f"\"hooks\" list; nothing changed")
     return stop
 
 

@@ -27,6 +27,8 @@ __all__ = ["AGENTS", "FORMATS", "TURNS", "LogError", "LogFile", "TurnLog", "agen
 AGENTS = ("claude-code", "codex", "openhands", "swe-agent", "mini-swe-agent")
 TURNS = "turns"
 FORMATS = ("auto", TURNS, *AGENTS)
+# The logs of the agents whose end-of-turn hooks read only the turn that ends.
+HOOK_LOGS = {"claude-code": "a Claude Code transcript", "codex": "a Codex rollout"}
 LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj", ".jsonl.gz", ".json.gz",
                 ".parquet")
 
@@ -43,14 +45,17 @@ def agent_turns(log: LogFile, agent: str) -> Iterator[TurnLog]:
         raise log.unforeseen(agent, exc) from exc
 
 
-def last_turn(path: str | Path, agent: str) -> TurnLog | None:
+def last_turn(path: str | Path, agent: str, turn_id: str | None = None) -> TurnLog | None:
     """The last turn of one session's log, as an end-of-turn hook wants it: a Claude Code
-    transcript is searched backwards from its end, other logs are read through."""
+    transcript is searched backwards from its end, a Codex rollout from where the turn
+    ``turn_id`` (or its last prompt) begins; other logs are read through."""
     reader = _reader(agent)
-    if agent == "claude-code":
+    if agent in HOOK_LOGS:
         log = LogFile(path)
-        if not reader.recognise(log.sample()):
-            raise log.error("not a Claude Code transcript")
+        if not _recognises(agent, log.sample()):
+            raise log.error(f"not {HOOK_LOGS[agent]}")
+        if agent == "codex":
+            return reader.last_turn(path, turn_id)  # type: ignore[no-any-return]
         return reader.last_turn(path)  # type: ignore[no-any-return]
     turn = None
     for turn in reader.read(LogFile(path)):

@@ -39,9 +39,10 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from proofmark_core.logs._file import LogError, LogFile
+from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._runlog import Call, TurnLog
 from proofmark_core.logs._shell import command_text
+from proofmark_core.logs._tail import line_number, lines_from
 from proofmark_core.records.values import as_text
 
 if TYPE_CHECKING:
@@ -130,9 +131,9 @@ def last_turn(path: str | Path) -> TurnLog | None:
         with mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ) as data:
             side = _file_is_subagent(data)
             start = _last_prompt(data, side)
-            line = data[:start].count(b"\n") + 1
+            line = line_number(data, start)
             turn = None
-            for turn in _Session(log, _lines_from(log, data, start, line)).turns():
+            for turn in _Session(log, lines_from(log, data, start, line)).turns():
                 pass
             return turn
 
@@ -520,32 +521,3 @@ def _may_be_prompt(data: mmap.mmap, start: int, end: int) -> bool:
     return (data.find(b'"type":"user"', start, end) >= 0
             or data.find(b'"type": "user"', start, end) >= 0) \
         and data.find(b'"tool_use_id"', start, end) < 0
-
-
-def _lines_from(log: LogFile, data: mmap.mmap, start: int,
-                line: int) -> Iterator[tuple[int | None, object]]:
-    """The records from a line on; the last line is left out when it does not parse."""
-    last = _last_line_start(data)
-    while start < len(data):
-        end = data.find(b"\n", start)
-        end = len(data) if end < 0 else end
-        raw = data[start:end]
-        if raw.strip():
-            try:
-                yield line, json.loads(raw)
-            except json.JSONDecodeError as exc:
-                if start < last:
-                    raise LogError(log.name, f"invalid JSON at column {exc.colno}: {exc.msg}",
-                                   line) from None
-            except UnicodeDecodeError as exc:
-                if start < last:
-                    raise LogError(log.name, f"invalid UTF-8 at byte {exc.start}", line) from None
-        start = end + 1
-        line += 1
-
-
-def _last_line_start(data: mmap.mmap) -> int:
-    end = len(data)
-    while end > 0 and data[end - 1] in b" \t\r\n":
-        end -= 1
-    return data.rfind(b"\n", 0, end) + 1

@@ -34,15 +34,21 @@ fork made between two turns gives no such sign: its first own turn is taken as c
 
 from __future__ import annotations
 
+import itertools
+import json
+import mmap
+import os
 import re
 from collections import Counter
-from collections.abc import Iterator
+from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass, field
+from pathlib import Path
 
 from proofmark_core.logs._codex_calls import Calls
 from proofmark_core.logs._file import LogFile
 from proofmark_core.logs._runlog import TurnLog
-from proofmark_core.records.values import as_text
+from proofmark_core.logs._tail import line_at, line_number, lines_from
+from proofmark_core.records.values import as_text, at
 
 NAME = "codex"
 
@@ -64,6 +70,15 @@ CONTEXT_RE = re.compile(r"\s*(?:<(?P<tag>[\w-]+)>[\s\S]*</(?P=tag)>\s*"
 CWD_RE = re.compile(r"<environment_context>[\s\S]*?<cwd>([^<]*)</cwd>")
 TASK, PROMPT = "task", "prompt"
 HEADER = "legacy header"
+# How the Codex CLI writes the keys a Stop hook looks for (compact JSON), and the same
+# with the space of other writers.
+PROMPTS = frozenset({"user_message", "task_started"})
+PROMPT_TYPES = (b'"type":"user_message"', b'"type": "user_message"', b'"type":"task_started"',
+                b'"type": "task_started"')
+SESSION_META_TYPES = (b'"type":"session_meta"', b'"type": "session_meta"')
+TURN_ID_KEYS = (b'"turn_id":', b'"turn_id": ')
+# Lines looked at before a prompt for the other half of it.
+PAIR_LINES = 8
 
 
 def recognise(sample: list[object]) -> bool:
@@ -81,7 +96,142 @@ def recognise(sample: list[object]) -> bool:
 
 
 def read(log: LogFile) -> Iterator[TurnLog]:
-    yield from _Rollout().turns(_entries(log))
+    yield from _Rollout().turns(_entries(log, log.records()))
+
+
+def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
+    """The turn a Stop hook ends, read from where it begins to the end of the rollout.
+
+    It begins at the first line that names ``turn_id`` when the rollout names turns,
+    else at its last prompt; a user message that comes once the turn is at work (the
+    user steering it, or a Stop hook's reason sent back) is input to that turn, not a
+    prompt. The rollout may still be being written: a last line cut short is left out.
+    A legacy rollout, or a fork's when the turn cannot be told by its id, is read through.
+    """
+    log = LogFile(path)
+    with log.path.open("rb") as stream:
+        if not os.fstat(stream.fileno()).st_size:
+            return None
+        with mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ) as data:
+            start = _turn_start(log, data, turn_id)
+            if start is None:
+                return _last(read(log))
+            header = next(lines_from(log, data, 0, 1))
+            lines = lines_from(log, data, start, line_number(data, start))
+            entries = _entries(log, itertools.chain([header], lines))
+            return _last(_Rollout().turns(_within(entries, turn_id)))
+
+
+def _turn_start(log: LogFile, data: mmap.mmap, turn_id: str | None) -> int | None:
+    """Where the turn's first line starts; None when the rollout is to be read through."""
+    header_end = data.find(b"\n")
+    if header_end < 0 or not _is_envelope_line(data[:header_end]):
+        return None
+    if turn_id is not None:
+        start = _first_line_naming(data, turn_id)
+        if start is not None:
+            return start
+        if any(data.find(key) >= 0 for key in TURN_ID_KEYS):
+            raise log.error(f"no turn {turn_id} in the rollout")
+    if _last_line(data, SESSION_META_TYPES, _is_session_meta) > 0:
+        return None  # a fork: its copy of the parent's history holds prompts too
+    start = _last_line(data, PROMPT_TYPES, _is_prompt)
+    return _pair_start(data, start) if start > 0 else None
+
+
+def _first_line_naming(data: mmap.mmap, turn_id: str) -> int | None:
+    value = json.dumps(turn_id, ensure_ascii=False).encode()
+    for key in TURN_ID_KEYS:
+        found = data.find(key + value)
+        while found >= 0:
+            start, end = line_at(data, found)
+            if at(_parsed(data[start:end]), "payload", "turn_id") == turn_id:
+                return start
+            found = data.find(key + value, end)
+    return None
+
+
+def _last_line(data: mmap.mmap, needles: tuple[bytes, ...],
+               wanted: Callable[[object], bool]) -> int:
+    """Where the last line that holds one of the needles and is wanted starts; -1 if none."""
+    end = len(data)
+    while end > 0:
+        found = max(data.rfind(needle, 0, end) for needle in needles)
+        if found < 0:
+            return -1
+        start, line_end = line_at(data, found)
+        if wanted(_parsed(data[start:line_end])):
+            return start
+        end = start
+    return -1
+
+
+def _pair_start(data: mmap.mmap, start: int) -> int:
+    """Where the prompt that starts there begins: a task_started and a user_message
+    event with no work between them are one prompt."""
+    kind = at(_parsed(data[start:line_at(data, start)[1]]), "payload", "type")
+    end = start
+    for _ in range(PAIR_LINES):
+        if end == 0:
+            break
+        before, before_end = line_at(data, end - 1)
+        record = _parsed(data[before:before_end])
+        if _is_prompt(record):
+            return before if at(record, "payload", "type") != kind else start
+        if not isinstance(record, dict) or _is_work(record.get("type"), at(record, "payload")):
+            break
+        end = before
+    return start
+
+
+def _is_session_meta(record: object) -> bool:
+    return isinstance(record, dict) and record.get("type") == "session_meta"
+
+
+def _is_prompt(record: object) -> bool:
+    return isinstance(record, dict) and record.get("type") == "event_msg" \
+        and at(record, "payload", "type") in PROMPTS
+
+
+def _within(entries: Iterator[tuple[int | None, str, dict[str, object]]],
+            turn_id: str | None) -> Iterator[tuple[int | None, str, dict[str, object]]]:
+    """The entries, less the user messages given to turn ``turn_id`` once it is at work."""
+    at_work = False
+    for entry in entries:
+        _, kind, payload = entry
+        event = payload.get("type") if kind == "event_msg" else None
+        if event == "task_started" and payload.get("turn_id") != turn_id:
+            turn_id = None  # another turn began: its prompts are prompts
+        if event == "user_message" and at_work and turn_id is not None:
+            continue
+        at_work = at_work or _is_work(kind, payload)
+        yield entry
+
+
+def _is_work(kind: object, payload: object) -> bool:
+    """Whether a line is the agent at work: a tool call or its result, or its own prose."""
+    if kind == "event_msg":
+        return at(payload, "type") == "agent_message"
+    return kind == "response_item" and at(payload, "role") not in ("user", "developer")
+
+
+def _is_envelope_line(raw: bytes) -> bool:
+    record = _parsed(raw)
+    return isinstance(record, dict) and _is_envelope(record)
+
+
+def _parsed(raw: bytes) -> object:
+    try:
+        return json.loads(raw)
+    except ValueError:
+        return None  # the line being written
+
+
+def _last(turns: Iterator[TurnLog]) -> TurnLog | None:
+    turn = None
+    for turn in turns:
+        pass
+    return turn
 
 
 def _is_envelope(record: dict[str, object]) -> bool:
@@ -94,10 +244,11 @@ def _is_legacy_header(record: dict[str, object]) -> bool:
         and ("instructions" in record or "git" in record)
 
 
-def _entries(log: LogFile) -> Iterator[tuple[int | None, str, dict[str, object]]]:
+def _entries(log: LogFile, records: Iterable[tuple[int | None, object]]
+             ) -> Iterator[tuple[int | None, str, dict[str, object]]]:
     """Each line as (line, envelope type, payload); legacy lines are given the same shape."""
     envelope: bool | None = None
-    for line, record in log.records():
+    for line, record in records:
         if not isinstance(record, dict):
             raise log.error(f"expected a JSON object, got {_json_type(record)}", line)
         if envelope is None:
