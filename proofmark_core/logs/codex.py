@@ -102,10 +102,10 @@ def read(log: LogFile) -> Iterator[TurnLog]:
 def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
     """The turn a Stop hook ends, read from where it begins to the end of the rollout.
 
-    It begins at the first line that names ``turn_id`` when the rollout names turns,
-    else at its last prompt; a user message that comes once the turn is at work (the
-    user steering it, or a Stop hook's reason sent back) is input to that turn, not a
-    prompt. The rollout may still be being written: a last line cut short is left out.
+    It begins at the first line that names ``turn_id`` when the rollout names turns, and
+    ends where another turn starts; a user message that comes once it is at work (the
+    user steering it, or a Stop hook's reason sent back) is input to it, not a prompt.
+    Without a turn id it is the turn of the last prompt. The rollout may still be being written: a last line cut short is left out.
     A legacy rollout, or a fork's when the turn cannot be told by its id, is read through.
     """
     log = LogFile(path)
@@ -195,13 +195,14 @@ def _is_prompt(record: object) -> bool:
 
 def _within(entries: Iterator[tuple[int | None, str, dict[str, object]]],
             turn_id: str | None) -> Iterator[tuple[int | None, str, dict[str, object]]]:
-    """The entries, less the user messages given to turn ``turn_id`` once it is at work."""
+    """The entries of turn ``turn_id``: up to the next turn, and less the user messages
+    given to it once it is at work."""
     at_work = False
     for entry in entries:
         _, kind, payload = entry
         event = payload.get("type") if kind == "event_msg" else None
-        if event == "task_started" and payload.get("turn_id") != turn_id:
-            turn_id = None  # another turn began: its prompts are prompts
+        if turn_id is not None and event == "task_started" and payload.get("turn_id") != turn_id:
+            return
         if event == "user_message" and at_work and turn_id is not None:
             continue
         at_work = at_work or _is_work(kind, payload)
