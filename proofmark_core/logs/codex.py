@@ -102,11 +102,12 @@ def read(log: LogFile) -> Iterator[TurnLog]:
 def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
     """The turn a Stop hook ends, read from where it begins to the end of the rollout.
 
-    It begins at the first line that names ``turn_id`` when the rollout names turns, and
-    ends where another turn starts; a user message that comes once it is at work (the
-    user steering it, or a Stop hook's reason sent back) is input to it, not a prompt.
-    Without a turn id it is the turn of the last prompt. The rollout may still be being written: a last line cut short is left out.
-    A legacy rollout, or a fork's when the turn cannot be told by its id, is read through.
+    It begins at the first line that names ``turn_id`` and ends where another turn
+    starts; a user message that comes once it is at work (the user steering it, or a
+    Stop hook's reason sent back) is input to it, not a prompt. Without a turn id, or in
+    a rollout that names no turns, it is the turn of the last prompt; a legacy rollout,
+    or then a fork's, is read through. The rollout may still be being written: a last
+    line cut short is left out.
     """
     log = LogFile(path)
     with log.path.open("rb") as stream:
