@@ -73,6 +73,7 @@ HEADER = "legacy header"
 # How the Codex CLI writes the keys a Stop hook looks for (compact JSON), and the same
 # with the space of other writers.
 PROMPTS = frozenset({"user_message", "task_started"})
+# The user messages first.
 PROMPT_TYPES = (b'"type":"user_message"', b'"type": "user_message"', b'"type":"task_started"',
                 b'"type": "task_started"')
 SESSION_META_TYPES = (b'"type":"session_meta"', b'"type": "session_meta"')
@@ -100,14 +101,15 @@ def read(log: LogFile) -> Iterator[TurnLog]:
 
 
 def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
-    """The turn a Stop hook ends, read from where it begins to the end of the rollout.
+    """The turn a Stop hook ends, read from where it begins in the rollout.
 
-    It begins at the first line that names ``turn_id`` and ends where another turn
-    starts; a user message that comes once it is at work (the user steering it, or a
-    Stop hook's reason sent back) is input to it, not a prompt. Without a turn id, or in
-    a rollout that names no turns, it is the turn of the last prompt; a legacy rollout,
-    or then a fork's, is read through. The rollout may still be being written: a last
-    line cut short is left out.
+    It begins at the first line that names ``turn_id``, or without one (or in a rollout
+    that names no turns) at the last prompt; a task that no user message starts (the
+    hand-off after an automatic compaction) reaches back to the prompt of the turn it
+    continues. A user message that comes once the turn is at work, with no task started
+    since (the user steering it, or a Stop hook's reason sent back), is input to the turn,
+    not a prompt. A legacy rollout, or a fork's without a turn id, is read through. The
+    rollout may still be being written: a last line cut short is left out.
     """
     log = LogFile(path)
     with log.path.open("rb") as stream:
@@ -120,7 +122,7 @@ def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
             header = next(lines_from(log, data, 0, 1))
             lines = lines_from(log, data, start, line_number(data, start))
             entries = _entries(log, itertools.chain([header], lines))
-            return _last(_Rollout().turns(_within(entries, turn_id)))
+            return next(_Rollout().turns(_within(entries, turn_id is not None)), None)
 
 
 def _turn_start(log: LogFile, data: mmap.mmap, turn_id: str | None) -> int | None:
@@ -131,13 +133,30 @@ def _turn_start(log: LogFile, data: mmap.mmap, turn_id: str | None) -> int | Non
     if turn_id is not None:
         start = _first_line_naming(data, turn_id)
         if start is not None:
-            return start
+            return _prompted(data, start)
         if any(data.find(key) >= 0 for key in TURN_ID_KEYS):
             raise log.error(f"no turn {turn_id} in the rollout")
     if _last_line(data, SESSION_META_TYPES, _is_session_meta) > 0:
         return None  # a fork: its copy of the parent's history holds prompts too
     start = _last_line(data, PROMPT_TYPES, _is_prompt)
-    return _pair_start(data, start) if start > 0 else None
+    return _prompted(data, _pair_start(data, start)) if start > 0 else None
+
+
+def _prompted(data: mmap.mmap, start: int) -> int:
+    """Where the turn that starts there begins: at the prompt before it when no user
+    message of its own comes before its work."""
+    position = start
+    for _ in range(PAIR_LINES):
+        end = line_at(data, position)[1]
+        record = _parsed(data[position:end])
+        if at(record, "payload", "type") == "user_message":
+            return start
+        if not isinstance(record, dict) or _is_work(record.get("type"), record.get("payload")) \
+                or end >= len(data):
+            break
+        position = end + 1
+    before = _last_line(data, PROMPT_TYPES[:2], _is_prompt, start)
+    return _pair_start(data, before) if before > 0 else start
 
 
 def _first_line_naming(data: mmap.mmap, turn_id: str) -> int | None:
@@ -152,10 +171,11 @@ def _first_line_naming(data: mmap.mmap, turn_id: str) -> int | None:
     return None
 
 
-def _last_line(data: mmap.mmap, needles: tuple[bytes, ...],
-               wanted: Callable[[object], bool]) -> int:
-    """Where the last line that holds one of the needles and is wanted starts; -1 if none."""
-    end = len(data)
+def _last_line(data: mmap.mmap, needles: tuple[bytes, ...], wanted: Callable[[object], bool],
+               end: int | None = None) -> int:
+    """Where the last line before ``end`` that holds one of the needles and is wanted
+    starts; -1 if none."""
+    end = len(data) if end is None else end
     while end > 0:
         found = max(data.rfind(needle, 0, end) for needle in needles)
         if found < 0:
@@ -195,16 +215,16 @@ def _is_prompt(record: object) -> bool:
 
 
 def _within(entries: Iterator[tuple[int | None, str, dict[str, object]]],
-            turn_id: str | None) -> Iterator[tuple[int | None, str, dict[str, object]]]:
-    """The entries of turn ``turn_id``: up to the next turn, and less the user messages
-    given to it once it is at work."""
+            named: bool) -> Iterator[tuple[int | None, str, dict[str, object]]]:
+    """The entries, less the user messages given to a turn at work, which a rollout that
+    names its turns tells from prompts: it starts a task for each prompt."""
     at_work = False
     for entry in entries:
         _, kind, payload = entry
         event = payload.get("type") if kind == "event_msg" else None
-        if turn_id is not None and event == "task_started" and payload.get("turn_id") != turn_id:
-            return
-        if event == "user_message" and at_work and turn_id is not None:
+        if event == "task_started":
+            at_work = False
+        elif event == "user_message" and at_work and named:
             continue
         at_work = at_work or _is_work(kind, payload)
         yield entry
