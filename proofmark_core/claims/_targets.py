@@ -4,12 +4,13 @@ path-like words; and the tests of what a target looks like (a command, a file or
 
 from __future__ import annotations
 
+import bisect
 import re
 from collections.abc import Iterator
 from dataclasses import dataclass
 from urllib.parse import unquote
 
-from proofmark_core.claims._markdown import CODE_SPAN_RE, LINK_RE, MASK
+from proofmark_core.claims._markdown import LINK_RE, MASK, code_spans
 
 # Link targets that are not files: a URL scheme (two letters or more, so that `D:/x`
 # stays a path), a bare host, an anchor in the same page.
@@ -76,14 +77,14 @@ class Targets:
 
 def find_targets(sentence: str) -> Targets:
     """The targets of a sentence and its prose."""
-    spans = list(CODE_SPAN_RE.finditer(sentence))
+    spans = code_spans(sentence)
     outside_spans = _blanked(sentence, [span.span() for span in spans])
-    links = list(LINK_RE.finditer(outside_spans))
+    links = list(LINK_RE.finditer(outside_spans)) if "](" in outside_spans else []
     found = [(link.start(), path) for link in links if (path := link_path(link.group(2)))]
     found += [
-        (span.start(), span.group(2)) for span in spans
+        (span.start, span.code) for span in spans
         # a code span in a link's label names what the link points to
-        if span.group(2).strip() and not any(link.start() < span.start() < link.end() for link in links)
+        if span.code.strip() and not _in_link(span.start, links)
     ]
     bare = list(_bare_paths(_blanked(outside_spans, [link.span() for link in links])))
     found += bare
@@ -98,7 +99,15 @@ def find_targets(sentence: str) -> Targets:
     return Targets(list(first), list(first.values()), prose)
 
 
+def _in_link(position: int, links: list[re.Match[str]]) -> bool:
+    """The position falls inside one of the links (in order and apart), after its start."""
+    index = bisect.bisect_left(links, position, key=re.Match.start) - 1
+    return index >= 0 and position < links[index].end()
+
+
 def _blanked(text: str, spans: list[tuple[int, int]]) -> str:
+    if not spans:
+        return text
     characters = list(text)
     for start, end in spans:
         characters[start:end] = MASK * (end - start)

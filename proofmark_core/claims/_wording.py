@@ -72,7 +72,8 @@ _FILLER_RE = re.compile(
     r"is\s+there\s+anything|anything\s+else|thanks|thank\s+you|cheers|hi|hello|hey)\b",
     re.I,
 )
-_QUESTION_RE = re.compile(r"\?\W*$")
+
+_NON_WORD_RUN_RE = re.compile(r"\W*")
 
 # A lead-in that introduces steps for the reader or a plan, not work done: the items
 # under it are instructions even when they are worded as reports.
@@ -136,7 +137,13 @@ def _at_start(prose: str, verb: re.Match[str]) -> bool:
 
 def is_filler(sentence: str) -> bool:
     """A courtesy or a question: no claim, whatever it names."""
-    return bool(_FILLER_RE.match(sentence) or _QUESTION_RE.search(sentence))
+    return bool(_FILLER_RE.match(sentence)) or _is_question(sentence)
+
+
+def _is_question(sentence: str) -> bool:
+    """A question mark among the marks and spaces that end the sentence."""
+    # Matched on the reversed text: a search for the run at the end would try every start.
+    return "?" in _NON_WORD_RUN_RE.match(sentence[::-1]).group()
 
 
 def is_advisory(lead: str) -> bool:
