@@ -60,12 +60,14 @@ class Unit:
 
     ``lead`` is the text that introduces the list the unit stands in: the closest
     enclosing list item that ends in a colon, else the paragraph sentence ending in a
-    colon right before the list, else the heading above it.
+    colon right before the list, else the heading above it. ``heading`` is the heading
+    of the section the unit stands in.
     """
 
     text: str
     place: Place
     lead: str | None = None
+    heading: str | None = None
 
 
 @dataclass(slots=True)
@@ -86,12 +88,12 @@ def units(message: str) -> Iterator[Unit]:
                 yield Unit(text, "heading")
         elif block.place == "paragraph":
             sentences = _split_sentences(text)
-            yield from (Unit(sentence, "paragraph") for sentence in sentences)
+            yield from (Unit(sentence, "paragraph", None, leads.section) for sentence in sentences)
             leads.paragraph(sentences[-1] if sentences else "")
         else:
             lead = leads.item(block.indent)
             sentences = [text] if block.place == "row" else _split_sentences(text)
-            yield from (Unit(sentence, "item", lead) for sentence in sentences)
+            yield from (Unit(sentence, "item", lead, leads.section) for sentence in sentences)
             if sentences:
                 leads.after_item(block.indent, sentences[-1])
 
@@ -103,6 +105,10 @@ class _LeadIns:
         self._heading: str | None = None
         self._paragraph: str | None = None
         self._items: list[tuple[int, str]] = []  # (indent, text) of enclosing lead-in items
+
+    @property
+    def section(self) -> str | None:
+        return self._heading
 
     def heading(self, text: str) -> None:
         self._heading, self._paragraph, self._items = text or None, None, []

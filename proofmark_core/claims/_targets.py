@@ -62,6 +62,9 @@ _SETTING_RE = re.compile(r"^\S+\s*=\s*\S")
 # The marks that join a code name: `parse_date`, `--dry-run`, `a.b`, `x=1`, `src/a`.
 _CODE_MARKS = frozenset("_=-./\\")
 _NUMBER_RE = re.compile(r"^[\d.,]+$")
+# A function named with its arity, as Elixir and Erlang write it (`list_panes/0`,
+# `Tmux.launch/3`, `:mod.fun/1`): the code holds the name without it.
+_ARITY_RE = re.compile(r"^(:?[A-Za-z_][\w.]*[?!]?)/\d{1,3}$")
 
 
 @dataclass(frozen=True, slots=True)
@@ -82,7 +85,7 @@ def find_targets(sentence: str) -> Targets:
     links = list(LINK_RE.finditer(outside_spans)) if "](" in outside_spans else []
     found = [(link.start(), path) for link in links if (path := link_path(link.group(2)))]
     found += [
-        (span.start, span.code) for span in spans
+        (span.start, _without_arity(span.code)) for span in spans
         # a code span in a link's label names what the link points to
         if span.code.strip() and not _in_link(span.start, links)
     ]
@@ -97,6 +100,11 @@ def find_targets(sentence: str) -> Targets:
         *((start, start + len(path)) for start, path in bare),
     ])
     return Targets(list(first), list(first.values()), prose)
+
+
+def _without_arity(code: str) -> str:
+    arity = _ARITY_RE.match(code)
+    return arity.group(1) if arity else code
 
 
 def _in_link(position: int, links: list[re.Match[str]]) -> bool:

@@ -7,7 +7,6 @@ find_verbs; _wording decides what the sentence does with each one it finds.
 from __future__ import annotations
 
 import re
-from collections.abc import Iterator
 from typing import Literal
 
 VerbClass = Literal["run", "check", "file", "external", "work"]
@@ -118,6 +117,85 @@ _VERBS: dict[VerbClass, str] = {
     """,
 }
 
+# The work verbs of closing messages in other languages, in forms that report work done:
+# the past and the perfect participle (Spanish, German, French, Portuguese, Russian), and
+# "X passes" where a language says it so. Matched as whole words, lower-cased.
+_FOREIGN_VERBS: dict[VerbClass, str] = {
+    "run": """
+        ejecuté ejecutado ejecutados ejecutamos corrí instalé instalado lancé
+        ausgeführt gestartet installiert
+        exécuté exécutés lancé lancés installé installés
+        executei executado executados rodei instalei instalado
+        запустил запустила запустили выполнил выполнила выполнили установил установила
+        установили запущен запущены выполнен выполнено установлен установлены
+    """,
+    "check": """
+        probé probado verifiqué verificado comprobé comprobado compilé compilado pasan
+        pasaron
+        getestet geprüft überprüft verifiziert kompiliert gebaut bestanden bestehen
+        testé testés vérifié vérifiés compilé réussi réussissent passent
+        testei testado verifiquei verificado compilei compilado passam passaram
+        протестировал протестировала проверил проверила проверили собрал собрала
+        скомпилировал проходят прошли пройдены проверено
+    """,
+    "file": """
+        agregué agregado agregada agregados añadí añadido añadida añadidos modifiqué
+        modificado modificada modificados actualicé actualizado actualizada actualizados
+        corregí corregido corregida corregidos creé creado creada creados eliminé
+        eliminado eliminada eliminados borré borrado cambié cambiado renombré renombrado
+        moví movido escribí escrito implementé implementado refactoricé refactorizado
+        reemplacé reemplazado
+        hinzugefügt geändert aktualisiert behoben korrigiert erstellt angelegt gelöscht
+        entfernt umbenannt verschoben geschrieben implementiert ersetzt ergänzt angepasst
+        ajouté ajoutée ajoutés ajoutées modifié modifiée modifiés modifiées corrigé
+        corrigée corrigés créé créée créés créées supprimé supprimée supprimés supprimées
+        renommé renommée déplacé déplacée écrit écrite implémenté implémentée remplacé
+        remplacée actualisé actualisée
+        adicionei adicionado adicionada adicionados modifiquei modificado modificada
+        atualizei atualizado atualizada corrigi corrigido corrigida criei criado criada
+        removi removido removida excluí excluído apaguei renomeei renomeado movi movido
+        escrevi escrito implementei implementado substituí substituído alterei alterado
+        добавил добавила добавили изменил изменила изменили обновил обновила обновили
+        исправил исправила исправили создал создала создали удалил удалила удалили
+        переименовал переместил написал написала реализовал реализовала заменил
+        добавлен добавлена добавлено добавлены изменён изменено изменены обновлён
+        обновлено обновлены исправлен исправлено исправлены создан создана создано
+        созданы удалён удалено удалены
+    """,
+    "external": """
+        publiqué publicado envié enviado
+        veröffentlicht gesendet gepusht
+        publié envoyé poussé
+        publiquei publicado enviei enviado
+        опубликовал отправил отправлено запушил
+    """,
+    "work": """
+        reproduje reproducido
+        committet reproduziert
+        reproduit
+        reproduzi reproduzido
+        воспроизвёл воспроизвел закоммитил
+    """,
+}
+
+# Chinese, Japanese and Korean write no spaces between words: a verb of work is found
+# where it stands, with the mark of work done that these languages put before or after it
+# (Chinese 已/了/完成, Japanese しました/済み, Korean 했습니다/완료).
+_CJK_STEMS: dict[VerbClass, str] = {
+    "run": "运行 執行 执行 安装 安裝 実行 インストール 실행 설치",
+    "check": "测试 測試 验证 驗證 编译 構建 构建 テスト 確認 検証 ビルド 테스트 확인 검증 빌드",
+    "file": "添加 新增 修改 更新 修复 修復 创建 創建 删除 刪除 移除 重命名 编写 写入 实现 實現 "
+            "替换 追加 修正 変更 作成 削除 実装 書き換え 추가 수정 업데이트 변경 생성 삭제 제거 구현 작성",
+    "external": "推送 发布 發布 プッシュ 公開 푸시 배포",
+    "work": "提交 コミット 커밋",
+}
+_CJK_DONE_BEFORE = ("已经", "已", "都已")
+_CJK_DONE_AFTER = ("了", "完成", "完毕", "成功", "しました", "しています", "済み", "済", "完了",
+                   "했습니다", "했어요", "했다", "하였습니다", "했고", "완료", "됐습니다", "되었습니다")
+# "Passed" on its own: 通过 ends a clause ("`git diff --check` 通过"); before more Chinese
+# it means "by means of" (通过修改 ...).
+_CJK_PASSED_RE = r"(?:已经?)?通过了?(?![\u4e00-\u9fff])|合格しました|パスしました|通過しました|통과했습니다|통과"
+
 # Base forms that are nouns far more often than verbs once a sentence is under way
 # ("a regression test", "the build", "type check", "module comment", "a new file").
 _NOUN_LIKE_BASES = frozenset(
@@ -144,14 +222,36 @@ def _vocabulary() -> tuple[dict[str, VerbClass], frozenset[str], frozenset[str]]
     return classes, frozenset(bases), frozenset(leading - _RESULT_FORMS)
 
 
+def _cjk_vocabulary() -> dict[str, VerbClass]:
+    """Each Chinese, Japanese or Korean form of a verb of work done, and its class."""
+    forms: dict[str, VerbClass] = {}
+    for verb_class, stems in _CJK_STEMS.items():
+        for stem in stems.split():
+            forms.update(dict.fromkeys([*(mark + stem for mark in _CJK_DONE_BEFORE),
+                                        *(stem + mark for mark in _CJK_DONE_AFTER)], verb_class))
+    return forms
+
+
 CLASS_OF, BASE_FORMS, LEADING_FORMS = _vocabulary()
+CLASS_OF.update((form, verb_class) for verb_class, forms in _FOREIGN_VERBS.items() for form in forms.split())
+_CJK_CLASS_OF = _cjk_vocabulary()
+# Base forms that are also the participle: "have run", "was set".
+PARTICIPLE_BASES = frozenset({"run", "rerun", "re-run", "set"})
 # A whole word; a hyphen joins words into one ("non-test", "build-time", "re-run").
 _WORD_RE = re.compile(r"(?<![\w-])[^\W\d_]+(?:-[^\W\d_]+)*(?![\w-])")
+# Longest forms first, so that 已经修改 is found whole, not as 修改 after 已经.
+_CJK_VERB_RE = re.compile(
+    "|".join(sorted(map(re.escape, _CJK_CLASS_OF), key=len, reverse=True)) + "|" + _CJK_PASSED_RE
+)
+_CJK_RE = re.compile(r"[\u3040-\u30ff\u3400-\u9fff\uac00-\ud7af]")
 
 
-def find_verbs(prose: str) -> Iterator[re.Match[str]]:
+def find_verbs(prose: str) -> list[re.Match[str]]:
     """The words of the vocabulary in a text, in order."""
-    return (word for word in _WORD_RE.finditer(prose) if word.group().lower() in CLASS_OF)
+    found = [word for word in _WORD_RE.finditer(prose) if word.group().lower() in CLASS_OF]
+    if _CJK_RE.search(prose):
+        found = sorted([*found, *_CJK_VERB_RE.finditer(prose)], key=re.Match.start)
+    return found
 
 
 # Verbs that act outside the workspace when their object is a pull request, an issue and
@@ -174,4 +274,5 @@ def verb_class(prose: str, verb: re.Match[str]) -> VerbClass:
         return "file"
     if _EXTERNAL_OBJECT_RE.match(prose, verb.start()):
         return "external"
-    return CLASS_OF[verb.group().lower()]
+    form = verb.group().lower()
+    return CLASS_OF.get(form) or _CJK_CLASS_OF.get(form, "check")  # else a form of "passed"

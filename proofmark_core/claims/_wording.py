@@ -13,7 +13,14 @@ from dataclasses import dataclass
 from typing import Literal
 
 from proofmark_core.claims._markdown import MASK
-from proofmark_core.claims._verbs import BASE_FORMS, LEADING_FORMS, VerbClass, find_verbs, verb_class
+from proofmark_core.claims._verbs import (
+    BASE_FORMS,
+    LEADING_FORMS,
+    PARTICIPLE_BASES,
+    VerbClass,
+    find_verbs,
+    verb_class,
+)
 
 State = Literal["done", "blocked", "infinitive"]
 
@@ -30,18 +37,41 @@ _NOUN_BEFORE_RE = re.compile(
     r"each|every|both|few|several|many|more|most|other|such|same|new|recent|latest|first|"
     r"final|last|previous|further|additional|existing|unit|code|minor|small|major|full|"
     r"whole|entire|empty|relevant|related|required|necessary|proposed|suggested|pending|"
-    r"remaining|\w+'s)\s+$",
+    r"remaining|(?!(?:let|it|that|what|here|there|who|he|she)'s\b)\w+'s)\s+$",
     re.I,
 )
 # Work announced, advised, wished for, supposed or denied: a modal, a negation, "let me",
-# "you", "if", "need to" and the like, then at most two words before the verb.
+# "you", "if", "need to" and the like, then at most two words before the verb; the same
+# in the other languages whose verbs _verbs knows. Or what code does every time
+# ("reports are automatically saved"), which is no work of the agent's.
 _BLOCKED_BEFORE_RE = re.compile(
     r"(?:\b(?:will|shall|would|should|could|can|may|might|must|cannot|please|not|never|"
     r"nor|no|without|you|if|unless|when|whenever|instead\s+of|rather\s+than|(?:need|needs|"
-    r"have|has|want|wants|going|plan|plans|about|ready|try|trying|hope|intend)\s+to)|"
+    r"have|has|want|wants|going|plan|plans|about|ready|try|trying|hope|intend)\s+to|"
+    r"automatically|always|usually|typically|normally|generally|"
+    r"voy|vamos|puedes|puede|debes|debe|deberías|debería|hay\s+que|"
+    r"nicht|kein\w*|nie|werde|wird|sollte\w*|muss\w*|kann|könnte\w*|"
+    r"pas|jamais|vais|allons|peux|pouvez|devrait|devriez|faut|"
+    r"não|nunca|vou|pode|podem|deve|deveria|precisa|"
+    r"не|нужно|надо|можно|следует|буду|будет)|"
     rf"n't|'ll|'d|\blet(?:'s|\s+me|\s+us))\s+(?:{_WORD}\s+){{0,2}}$",
     re.I,
 )
+# The same before a Chinese, Japanese or Korean verb, which takes no space after it.
+_CJK_BLOCKED_BEFORE_RE = re.compile(
+    r"(?:未|没有|没|不|将|将会|会|要|需要|可以|建议|请|应该|应当|尚未|不要)\s*\S{0,2}$"
+)
+# A verb followed by a colon and more text labels what follows ("**Updates:** `f` feeds
+# data"), unless it is in the past ("Fixed: ..."). Alone, it is a lead-in ("Changes:"),
+# whose verb speaks for the list below it.
+_LABEL_AFTER_RE = re.compile(r"[*_]*:[\s*_]*[^\s*_]")
+# "Have run", "was set": the base form is the participle here.
+_AUXILIARY_BEFORE_RE = re.compile(
+    r"(?:\b(?:have|has|had|been|be|is|are|was|were|got|get)|'ve)\s+(?:\w+ly\s+|also\s+|now\s+)?$",
+    re.I,
+)
+# Said of tests and commands, "pass" and "succeed" report a result after their subject.
+_RESULT_BASES = frozenset({"pass", "succeed"})
 # A verb joined to the one before it ("should add X or verify Y") shares its state.
 _JOINED_BEFORE_RE = re.compile(rf"\b(?:and|or|nor)\s+(?:{_WORD}\s+)?$", re.I)
 # A verb after "to" (with an adverb at most) tells the purpose of other work
@@ -75,12 +105,22 @@ _FILLER_RE = re.compile(
 
 _NON_WORD_RUN_RE = re.compile(r"\W*")
 
-# A lead-in that introduces steps for the reader or a plan, not work done: the items
-# under it are instructions even when they are worded as reports.
-_ADVISORY_LEAD_RE = re.compile(
-    r"\b(?:you|your|next|steps?|to\s+(?:use|run|test|try|start|verify|reproduce)|how\s+to|"
+# What a heading or a lead-in introduces when it is steps for the reader, a plan, wishes
+# or requirements rather than work done: everything under it is, too.
+_ADVISORY_TOPIC = (
+    r"\b(?:next|steps?|to\s+(?:use|run|test|try|start|verify|reproduce|do|consider|install|"
+    r"fix|add|implement|change|update|check|build|deploy|enable|configure|set\s+up)|how\s+to|"
     r"usage|plan|planned|todo|to-?do|remaining|follow-?ups?|suggest\w*|recommend\w*|"
-    r"options?|propos\w*|instructions?|could|should|would|might|will|shall|can|"
+    r"options?|propos\w*|instructions?|needed|required|requirements?|prerequisites?|"
+    r"nice[-\s]to[-\s]haves?|tips?|ideas?|future|roadmap|wish\s*list|backlog|"
+    r"definition\s+of\s+done|acceptance\s+criteria|known\s+issues|limitations?|caveats?|"
+    r"open\s+questions?|setup|getting\s+started|quick\s*start|alternatives?|"
+    r"priorit(?:y|ies)|outstanding|not\s+yet)\b"
+)
+_ADVISORY_HEADING_RE = re.compile(_ADVISORY_TOPIC, re.I)
+# A lead-in may also say so by its voice: the reader addressed, a modal, an offer.
+_ADVISORY_LEAD_RE = re.compile(
+    _ADVISORY_TOPIC + r"|\b(?:you|your|could|should|would|might|will|shall|can|"
     r"let\s+me|let's|consider|want\s+me)\b|'ll\b",
     re.I,
 )
@@ -96,19 +136,19 @@ class VerbUse:
     state: State
 
 
-def verb_uses(prose: str, *, listed: bool, advisory: bool) -> list[VerbUse]:
+def verb_uses(prose: str, *, listed: bool) -> list[VerbUse]:
     """The verbs of work in a sentence's prose, in order.
 
     A verb in the imperative ("Run `x`") is an instruction in running text; in a list
     item (``listed``) it is the terse report of work common in summaries ("- Add retry
-    to `a.py`"). Under an ``advisory`` lead-in every verb of a list item is an instruction.
+    to `a.py`").
     """
     prose = _QUOTED_RE.sub(lambda quote: MASK * len(quote.group()), prose.replace("’", "'"))
-    instructions = listed and advisory or bool(_ANNOUNCEMENT_RE.match(prose))
+    instructions = bool(_ANNOUNCEMENT_RE.match(prose))
     uses: list[VerbUse] = []
     for verb in find_verbs(prose):
         before = prose[max(0, verb.start() - _WINDOW):verb.start()]
-        if _NOUN_BEFORE_RE.search(before) or not _reports_here(prose, verb):
+        if _NOUN_BEFORE_RE.search(before) or not _reports_here(prose, verb, before, bool(uses)):
             continue
         state = "blocked" if instructions else _state(prose, verb, before, listed)
         if uses and uses[-1].state != "done" and _JOINED_BEFORE_RE.search(before):
@@ -117,13 +157,36 @@ def verb_uses(prose: str, *, listed: bool, advisory: bool) -> list[VerbUse]:
     return uses
 
 
-def _reports_here(prose: str, verb: re.Match[str]) -> bool:
-    return verb.group().lower() not in LEADING_FORMS or _at_start(prose, verb)
+def _reports_here(prose: str, verb: re.Match[str], before: str, joined: bool) -> bool:
+    """The verb is one of the sentence's own: not a section label, and not the present
+    tense of a description ("`f` adds a delay", "computers create assigns").
+
+    The present, the gerund and noun-like bases say what the agent did only where a
+    sentence starts; any other base form also after a modal, "to", "and"/"or" joined to a
+    verb before it, or (when it is also the participle) "have" or "be".
+    """
+    form = verb.group().lower()
+    if form in LEADING_FORMS or form in BASE_FORMS:
+        if _LABEL_AFTER_RE.match(prose, verb.end()):
+            return False
+        if _at_start(prose, verb):
+            return True
+        if form in LEADING_FORMS:
+            return False
+        return bool(
+            form in _RESULT_BASES
+            or _BLOCKED_BEFORE_RE.search(before)
+            or _INFINITIVE_BEFORE_RE.search(before)
+            or joined and _JOINED_BEFORE_RE.search(before)
+            or form in PARTICIPLE_BASES and _AUXILIARY_BEFORE_RE.search(before)
+        )
+    return True
 
 
 def _state(prose: str, verb: re.Match[str], before: str, listed: bool) -> State:
     imperative = verb.group().lower() in BASE_FORMS and _at_start(prose, verb)
-    if _BLOCKED_BEFORE_RE.search(before) or imperative and not listed:
+    blocked = _BLOCKED_BEFORE_RE.search(before) or _CJK_BLOCKED_BEFORE_RE.search(before[-8:])
+    if blocked or imperative and not listed:
         return "blocked"
     if _INFINITIVE_BEFORE_RE.search(before):
         return "infinitive"
@@ -146,6 +209,30 @@ def _is_question(sentence: str) -> bool:
     return "?" in _NON_WORD_RUN_RE.match(sentence[::-1]).group()
 
 
+# "Now does", "is now": a result of work stated as the state it left.
+_RESULT_RE = re.compile(r"\bnow\b", re.I)
+
+
+def states_result(prose: str) -> bool:
+    """The sentence states what its work left ("`f` now retries", "is now formatted")."""
+    return bool(_RESULT_RE.search(prose))
+
+
 def is_advisory(lead: str) -> bool:
     """A lead-in that introduces instructions or a plan rather than work done."""
     return bool(_ADVISORY_LEAD_RE.search(lead.replace("’", "'")))
+
+
+def is_advisory_heading(heading: str) -> bool:
+    """A heading over instructions, a plan or wishes ("Next Steps", "How to run")."""
+    return bool(_ADVISORY_HEADING_RE.search(heading))
+
+
+# A short label before a colon that opens a sentence ("**Next step**: ...").
+_OPENING_LABEL_RE = re.compile(r"[^\w:]*([^:,.]{1,40}):")
+
+
+def opens_with_advisory_label(prose: str) -> bool:
+    """The sentence is labelled a step, a plan or a wish ("Next step: install JDK 17")."""
+    label = _OPENING_LABEL_RE.match(prose)
+    return label is not None and is_advisory_heading(label.group(1))

@@ -7,10 +7,17 @@ becomes a Claim whose kind follows from its wording. The kinds are chosen for wh
 engine does with them: only a ``command_ran`` claim can be contradicted by a failed
 command, only a ``file_changed`` claim can be found pre-existing, and a ``mention`` that
 names nothing the turn touched is left unchecked.
+
+Only work this agent reports having done is checked. Plans, instructions to the reader,
+offers, announcements and descriptions of code are left out, and so is everything under a
+lead-in or heading that introduces them ("Next steps:", "## How to run"). A sentence that
+reports no work is kept as a mention only when the engine will also take it for one;
+otherwise its wording ("`f` calls `g`") would have the engine check it as a claim.
 """
 
 from __future__ import annotations
 
+import re
 from collections.abc import Sequence
 from dataclasses import dataclass
 from functools import lru_cache
@@ -25,7 +32,17 @@ from proofmark_core.claims._targets import (
     looks_like_script,
 )
 from proofmark_core.claims._verbs import VerbClass
-from proofmark_core.claims._wording import VerbUse, is_advisory, is_filler, verb_uses
+from proofmark_core.claims._wording import (
+    VerbUse,
+    is_advisory,
+    is_advisory_heading,
+    is_filler,
+    opens_with_advisory_label,
+    states_result,
+    verb_uses,
+)
+from proofmark_core.extract import WORK_VERB_RE
+from proofmark_core.verify import PREDICATE_RE
 
 if TYPE_CHECKING:
     from proofmark_core.verify import Claim
@@ -61,16 +78,45 @@ def _names_something(claims: list[Claim]) -> bool:
 def _claim(unit: Unit) -> Claim | None:
     if is_filler(unit.text):
         return None
-    targets = find_targets(unit.text)
     lead = _lead(unit.lead)
-    uses = verb_uses(targets.prose, listed=unit.place == "item", advisory=lead.advisory)
+    if lead.advisory and unit.place == "item" or _under_advisory_heading(unit.heading):
+        return None  # a step, a wish or a plan, as its lead-in or heading says
+    targets = find_targets(unit.text)
+    if opens_with_advisory_label(targets.prose):
+        return None
+    uses = verb_uses(targets.prose, listed=unit.place == "item")
     if _only_blocked(uses):
         return None  # work announced, advised or denied, not reported
     if not targets.names and (not uses or unit.place == "heading" or is_lead_in(unit.text)):
         return None  # nothing to check and no work reported, or a bare heading or lead-in
     done = [use for use in uses if use.state == "done"]
-    kind = _kind(done, targets) if uses else _kind_from_lead(lead, targets)
+    if uses:
+        return _made(_kind(done, targets), unit, targets)
+    if lead.classes:
+        return _made(_kind_from_lead(lead, targets), unit, targets)
+    if _engine_reads_as_work(unit.text) and not states_result(targets.prose):
+        return None  # a description ("`f` calls `g`"), which the engine would check as work
+    return _made("mention", unit, targets)
+
+
+def _made(kind: str, unit: Unit, targets: Targets) -> Claim:
     return {"kind": kind, "text": unit.text, "targets": targets.names}
+
+
+@lru_cache(maxsize=64)
+def _under_advisory_heading(heading: str | None) -> bool:
+    return heading is not None and is_advisory_heading(heading)
+
+
+# Back-quoted spans as the engine blanks them for its mention test.
+_ENGINE_SPAN_RE = re.compile(r"`[^`]*`")
+
+
+def _engine_reads_as_work(text: str) -> bool:
+    """The engine's mention test would find a verb of work or a predicate in the text, and
+    check it as a claim of work: a sentence that reports none is better left out."""
+    bare = _ENGINE_SPAN_RE.sub(" ", text)
+    return bool(WORK_VERB_RE.search(bare) or PREDICATE_RE.search(bare))
 
 
 def _only_blocked(uses: list[VerbUse]) -> bool:
@@ -101,8 +147,6 @@ def _ran(use: VerbUse, target: str, start: int) -> bool:
 
 def _kind_from_lead(lead: _Lead, targets: Targets) -> str:
     """A sentence without verbs of its own: "Files changed:" speaks for the items below it."""
-    if not lead.classes:
-        return "mention"
     # The lead-in's verbs stand before everything the item names.
     return _kind([VerbUse(-1, verb_class, "done") for verb_class in sorted(lead.classes)], targets)
 
@@ -121,7 +165,8 @@ def _lead(text: str | None) -> _Lead:
     # Cached: every item of a list asks for the same lead-in.
     if text is None:
         return _Lead()
-    uses = verb_uses(find_targets(text).prose, listed=False, advisory=False)
-    if is_advisory(text) or _only_blocked(uses):
+    uses = verb_uses(find_targets(text).prose, listed=False)
+    done = frozenset(use.verb_class for use in uses if use.state == "done")
+    if not done and is_advisory(text) or _only_blocked(uses):
         return _Lead(advisory=True)
-    return _Lead(frozenset(use.verb_class for use in uses if use.state == "done"))
+    return _Lead(done)
