@@ -50,6 +50,7 @@ def test_rules_agree_with_their_patterns(line):
     ("   * * *", False, True),
     ("    ---", False, False),  # four spaces: code, not a rule
     ("- - x", False, False),
+    ("--", False, False),
 ])
 def test_table_rows_and_rules(line, row_rule, rule):
     assert (markdown._is_row_rule(line), markdown._is_rule(line)) == (row_rule, rule)
