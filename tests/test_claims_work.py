@@ -61,7 +61,9 @@ def test_no_claim_of_work(message):
     # a mention the engine leaves unchecked when nothing is found
     ("`list_panes/0` - Discovers all tmux panes", [("mention", ["list_panes"])]),
     ("Changes:\n- `src/a.py`: retries\n", [("file_changed", ["src/a.py"])]),
-    ("Next, I fixed:\n- `src/a.py`\n", [("file_changed", ["src/a.py"])]),
+    # the rows of a plan the agent made are no work of their own
+    ("I've created a plan with 2 tasks:\n\n| # | Task | Notes |\n|---|---|---|\n"
+     "| 1 | Review docs | Check `AGENTS.md` |\n", [("mention", ["AGENTS.md"])]),
 ])
 def test_claims_of_work_stay(message, expected):
     assert kinds(message) == expected

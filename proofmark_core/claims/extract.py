@@ -166,7 +166,6 @@ def _lead(text: str | None) -> _Lead:
     if text is None:
         return _Lead()
     uses = verb_uses(find_targets(text).prose, listed=False)
-    done = frozenset(use.verb_class for use in uses if use.state == "done")
-    if not done and is_advisory(text) or _only_blocked(uses):
+    if is_advisory(text) or _only_blocked(uses):
         return _Lead(advisory=True)
-    return _Lead(done)
+    return _Lead(frozenset(use.verb_class for use in uses if use.state == "done"))
