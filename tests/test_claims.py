@@ -154,6 +154,7 @@ def test_bare_paths_and_links(words, targets):
     (["Added `a.py`.", "Updated [app](src/app.py)."],  # a link names a file too
      [claim("file_changed", "Updated [app](src/app.py).", "src/app.py")]),
     (["Looked around.", "Fixed it."], [claim("other", "Fixed it.")]),
+    (["Found `y.py` in the tests.", "The existing tests passed."], [claim("other", "The existing tests passed.")]),
     ([], []),
 ])
 def test_falls_back_to_the_nearest_message_that_names_something(messages, expected):

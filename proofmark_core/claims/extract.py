@@ -51,19 +51,21 @@ def extract_claims(messages: Sequence[str]) -> list[Claim]:
     """The claims of one turn, from its closing message.
 
     ``messages`` are the agent's prose messages of the turn, in order; the last one is
-    the closing message. When it names nothing, the claims come from the nearest earlier
-    message that does; when none does, from the closing message all the same.
+    the closing message. When it makes no claim ("Done."), the claims come from the
+    nearest earlier message whose claims name something. A closing message that reports
+    work without naming it keeps its claims: the messages before it are the agent's
+    working notes, not its report.
     """
     if not messages:
         return []
     closing = _claims_of(messages[-1])
-    if _names_something(closing):
+    if closing:
         return closing
     for message in reversed(messages[:-1]):
         claims = _claims_of(message)
         if _names_something(claims):
             return claims
-    return closing
+    return []
 
 
 def _claims_of(message: str) -> list[Claim]:
