@@ -30,6 +30,7 @@ def kinds(message):
     # announcements
     "Let's submit the changes using the `submit` command.",
     "You're right, let me look more closely at the `/bench` folder:",
+    "I'll search for `save_as_new` in the `tests` directory.",
     # descriptions of code that was read
     "Computers create namespaced assigns: `@project_filter_selected_project_id`, `@projects`",
     "**Updates:** `update_computer_inputs/3` feeds new data to computers",
@@ -64,6 +65,7 @@ def test_no_claim_of_work(message):
     # a mention the engine leaves unchecked when nothing is found
     ("`list_panes/0` - Discovers all tmux panes", [("mention", ["list_panes"])]),
     ("Changes:\n- `src/a.py`: retries\n", [("file_changed", ["src/a.py"])]),
+    ("## TODO app done\nCreated `src/app.tsx`.\n", [("file_changed", ["src/app.tsx"])]),
 ])
 def test_claims_of_work_stay(message, expected):
     assert kinds(message) == expected

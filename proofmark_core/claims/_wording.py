@@ -110,8 +110,8 @@ _NON_WORD_RUN_RE = re.compile(r"\W*")
 _ADVISORY_TOPIC = (
     r"\b(?:next|steps?|to\s+(?:use|run|test|try|start|verify|reproduce|do|consider|install|"
     r"fix|add|implement|change|update|check|build|deploy|enable|configure|set\s+up)|how\s+to|"
-    r"usage|plan|planned|todo|to-?do|remaining|follow-?ups?|suggest\w*|recommend\w*|"
-    r"options?|propos\w*|instructions?|needed|required|requirements?|prerequisites?|"
+    r"usage|plan|planned|to-?dos?(?!\s+(?!list|items?\b)\w)|remaining|follow-?ups?|"
+    r"suggest\w*|recommend\w*|options?|propos\w*|instructions?|needed|required|requirements?|prerequisites?|"
     r"nice[-\s]to[-\s]haves?|tips?|ideas?|future|roadmap|wish\s*list|backlog|"
     r"definition\s+of\s+done|acceptance\s+criteria|known\s+issues|limitations?|caveats?|"
     r"open\s+questions?|setup|getting\s+started|quick\s*start|alternatives?|"
@@ -236,3 +236,9 @@ def opens_with_advisory_label(prose: str) -> bool:
     """The sentence is labelled a step, a plan or a wish ("Next step: install JDK 17")."""
     label = _OPENING_LABEL_RE.match(prose)
     return label is not None and is_advisory_heading(label.group(1))
+
+
+def announces(prose: str) -> bool:
+    """The sentence opens by announcing or advising what comes next ("Let me look at
+    ...", "I'll search for ...", "You can ..."), whatever its verbs."""
+    return bool(_ANNOUNCEMENT_RE.match(prose.replace("’", "'")))

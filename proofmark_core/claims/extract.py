@@ -34,6 +34,7 @@ from proofmark_core.claims._targets import (
 from proofmark_core.claims._verbs import VerbClass
 from proofmark_core.claims._wording import (
     VerbUse,
+    announces,
     is_advisory,
     is_advisory_heading,
     is_filler,
@@ -84,7 +85,7 @@ def _claim(unit: Unit) -> Claim | None:
     if lead.advisory and unit.place == "item" or _under_advisory_heading(unit.heading):
         return None  # a step, a wish or a plan, as its lead-in or heading says
     targets = find_targets(unit.text)
-    if opens_with_advisory_label(targets.prose):
+    if opens_with_advisory_label(targets.prose) or announces(targets.prose):
         return None
     uses = verb_uses(targets.prose, listed=unit.place == "item")
     if _only_blocked(uses):
