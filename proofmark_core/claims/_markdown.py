@@ -132,7 +132,8 @@ def is_lead_in(text: str) -> bool:
     follows it."""
     # Matched on the reversed text: a search for the run at the end would try every start.
     reversed_text = text[::-1]
-    return reversed_text[_MARKUP_RUN_RE.match(reversed_text).end():][:1] == ":"
+    markup = _MARKUP_RUN_RE.match(reversed_text)  # matches always, if only the empty text
+    return markup is not None and reversed_text[markup.end():][:1] == ":"
 
 
 @dataclass(frozen=True, slots=True)

@@ -206,7 +206,8 @@ def is_filler(sentence: str) -> bool:
 def _is_question(sentence: str) -> bool:
     """A question mark among the marks and spaces that end the sentence."""
     # Matched on the reversed text: a search for the run at the end would try every start.
-    return "?" in _NON_WORD_RUN_RE.match(sentence[::-1]).group()
+    marks = _NON_WORD_RUN_RE.match(sentence[::-1])  # matches always, if only the empty text
+    return marks is not None and "?" in marks.group()
 
 
 # "Now does", "is now": a result of work stated as the state it left.
