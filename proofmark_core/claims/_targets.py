@@ -21,6 +21,8 @@ _FILE_URI_RE = re.compile(r"^file://(?:localhost)?(?:/(?=[A-Za-z]:))?", re.I)
 # a line and column (:12, :12:5, :10-20). Code spans keep theirs, as written.
 _LINE_ANCHOR_RE = re.compile(r"(?:#L\d+(?:C\d+)?(?:-L?\d+(?:C\d+)?)?|(?::\d+){1,2}(?:-\d+)?)$")
 
+_WORD_RE = re.compile(r"\S+")
+_PATH_MARKS = frozenset("./\\")
 # Characters that wrap a bare word without being part of it: punctuation, quotes,
 # brackets and emphasis. Dots are stripped only at the end, where they end a sentence.
 _LEADING_JUNK = "([{<\"'“‘*~`"
@@ -125,7 +127,10 @@ def _blanked(text: str, spans: list[tuple[int, int]]) -> str:
 def _bare_paths(text: str) -> Iterator[tuple[int, str]]:
     """Where each bare path of a text starts, and the path, without the punctuation
     around it."""
-    for word in re.finditer(r"\S+", text):
+    for word in _WORD_RE.finditer(text):
+        # Every path holds a point or a slash: the test is cheap, and most words fail it.
+        if _PATH_MARKS.isdisjoint(word.group()):
+            continue
         if path := bare_path(word.group()):
             yield word.start() + word.group().index(path), path
 

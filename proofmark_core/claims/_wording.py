@@ -86,7 +86,7 @@ _START_RE = re.compile(
 )
 # A sentence that opens by announcing what comes next: every verb in it is announced.
 _ANNOUNCEMENT_RE = re.compile(
-    rf"^{_NOT_WORD}*(?:(?:now|next|then|so|ok|okay),?\s+)?(?:I'll|I\s+will|I'm\s+going\s+to|"
+    rf"^{_NOT_WORD}*+(?:(?:now|next|then|so|ok|okay),?\s+)?(?:I'll|I\s+will|I'm\s+going\s+to|"
     r"I\s+am\s+going\s+to|we'll|we\s+will|let\s+me|let's|let\s+us|you\s+can|you\s+should|"
     r"you\s+may|you'll|you\s+might|you\s+could|you\s+need)\b",
     re.I,
@@ -96,7 +96,7 @@ _QUOTED_RE = re.compile(r"\"[^\"]{1,200}\"|“[^”]{1,200}”")
 
 # Courtesies that close a message ("Let me know if ...", "Hope this helps"): never a claim.
 _FILLER_RE = re.compile(
-    r"^\W*(?:let\s+me\s+know|feel\s+free|(?:i\s+)?hope\s+(?:this|that|it)|happy\s+to|"
+    r"^\W*+(?:let\s+me\s+know|feel\s+free|(?:i\s+)?hope\s+(?:this|that|it)|happy\s+to|"
     r"glad\s+to|(?:don't|do\s+not)\s+hesitate|if\s+you(?:'d|\s+would)?\s+(?:need|have|want|"
     r"like|prefer)|would\s+you\s+like|do\s+you\s+want|shall\s+i|should\s+i|want\s+me\s+to|"
     r"is\s+there\s+anything|anything\s+else|thanks|thank\s+you|cheers|hi|hello|hey)\b",
@@ -230,7 +230,7 @@ def is_advisory_heading(heading: str) -> bool:
 
 
 # A short label before a colon that opens a sentence ("**Next step**: ...").
-_OPENING_LABEL_RE = re.compile(r"[^\w:]*([^:,.]{1,40}):")
+_OPENING_LABEL_RE = re.compile(r"[^\w:]*+([^:,.]{1,40}):")
 
 
 def opens_with_advisory_label(prose: str) -> bool:
