@@ -41,6 +41,7 @@ def kinds(message):
     "- `show_subagent_badges` (render subagent badges)\n- `show_debug_anchors`\n",
     "Nice-to-haves:\n- Added `--json` output in `cli.py`\n",
     "Tips:\n- Run `make dev` for hot reload\n",
+    "Here's how:\n1. Create `.env.local` with `VITE_URL=/log`\n2. Restart `npm run dev`\n",
     "How to run:\n- `npm start`\n- `npm test`\n",
     "Definition of Done:\n- `make test` passes\n- `docs/usage.md` updated\n",
     # the rows of a plan the agent made are no work of their own

@@ -115,7 +115,8 @@ _ADVISORY_TOPIC = (
     r"nice[-\s]to[-\s]haves?|tips?|ideas?|future|roadmap|wish\s*list|backlog|"
     r"definition\s+of\s+done|acceptance\s+criteria|known\s+issues|limitations?|caveats?|"
     r"open\s+questions?|setup|getting\s+started|quick\s*start|alternatives?|"
-    r"priorit(?:y|ies)|outstanding|not\s+yet)\b"
+    r"priorit(?:y|ies)|outstanding|not\s+yet|here(?:'s|\s+is)\s+how|"
+    r"(?:do|try)\s+(?:this|the\s+following))\b"
 )
 _ADVISORY_HEADING_RE = re.compile(_ADVISORY_TOPIC, re.I)
 # A lead-in may also say so by its voice: the reader addressed, a modal, an offer.
