@@ -1,0 +1,178 @@
+"""Which commands of a log are runs of the command a claim names.
+
+A run of ``pytest tests/test_x.py`` is a command line with a part (between ``&&``,
+``;``, ``|`` and the like) whose program is ``pytest`` and whose words include
+``tests/test_x.py``: ``cd repo && python -m pytest -q tests/test_x.py`` is one,
+``head tests/test_x.py`` is not. Wrappers (``sudo``, ``timeout 60``, ``FOO=1``,
+``python -m``, ``npx``, ``uv run`` ...) and a leading ``cd DIR`` are not the program.
+"""
+
+from __future__ import annotations
+
+import re
+import shlex
+from collections import Counter
+from dataclasses import dataclass
+from functools import lru_cache
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from proofmark_core.rules.context import Session
+    from proofmark_core.verify import CommandRecord, RunLog
+
+SEPARATORS = frozenset({"&&", "||", ";", "|", "&", "|&", ";;", "(", ")"})
+# Words that run the program after them (with their own options).
+WRAPPERS = frozenset({"sudo", "env", "time", "nohup", "nice", "exec", "command", "builtin",
+                      "xargs", "npx", "bunx", "pnpx"})
+# Interpreters: ``python x.py`` runs ``x.py``, ``python -m pytest`` runs ``pytest``.
+INTERPRETERS_RE = re.compile(r"(python[\d.]*|py|node|bash|sh|zsh|ruby|perl|deno|bun)")
+# Tools whose ``run``/``exec`` subcommand runs the program after it.
+RUNNERS = frozenset({"uv", "poetry", "pipenv", "pdm", "hatch", "rye", "conda", "bundle",
+                     "pnpm", "yarn", "go", "cargo", "dotnet", "mix"})
+RUN_WORDS = frozenset({"run", "exec", "dlx"})
+ASSIGNMENT_RE = re.compile(r"[A-Za-z_][A-Za-z0-9_]*=")
+TIMEOUT_ARG_RE = re.compile(r"-?-?[\d.]+[smhd]?|-[a-z]+")
+CACHED_CHARS = 2000
+WINDOWS_SEPARATOR_RE = re.compile(r"\\(?=[\w.-])")
+
+
+@dataclass(frozen=True, slots=True)
+class Run:
+    """A command record that runs the named command, and the number of the earlier
+    turn it belongs to (None for the claim's own turn)."""
+
+    turn: int | None
+    record: CommandRecord
+
+    @property
+    def ok(self) -> bool:
+        return exit_ok(self.record.get("exit_code"))
+
+    @property
+    def exit_code(self) -> object:
+        return self.record.get("exit_code")
+
+
+def exit_ok(code: object) -> bool:
+    """A success as the engine counts it: no exit code, 0 or "0"."""
+    return code is None or code == 0 or code == "0"
+
+
+# A command line is the parts of it, each the words from its program on.
+Command = tuple[tuple[str, ...], ...]
+
+
+def command_of(target: object) -> Command:
+    """The command line a claim's target names, read as one (empty for no text)."""
+    if not isinstance(target, str):
+        return ()
+    return parts(target.strip().strip("`'\"").strip())
+
+
+def session_runs(session: Session, command: Command) -> list[Run]:
+    """The runs of the command in the claim's own turn; when it has none, those of the
+    latest earlier turn that ran it."""
+    last = len(session.turns) - 1
+    for index in range(last, -1, -1):
+        found = runs(command, session.turns[index], None if index == last else session.number(index))
+        if found:
+            return found
+    return []
+
+
+def runs(command: Command, run_log: RunLog, turn: int | None = None) -> list[Run]:
+    """The records of the log that run ``command``, in order: each part of it is a part
+    of theirs, with the same program and at least its words."""
+    try:
+        records = list(run_log["commands"])
+    except (KeyError, TypeError):
+        return []
+    programs = [part[0] for part in command]
+    found = []
+    for record in records:
+        line = record.get("command") if isinstance(record, dict) else None
+        if not isinstance(line, str) or not command:
+            continue
+        plain = line.lower().replace("\\", "/")
+        if all(program in plain for program in programs) and _runs(command, parts(line)):
+            found.append(Run(turn, record))
+    return found
+
+
+def _runs(command: Command, line: Command) -> bool:
+    return all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])
+                   for part in line) for wanted in command)
+
+
+def parts(line: str) -> Command:
+    """The parts of a command line, normalised; long lines (scripts, heredocs) are not
+    kept in the cache."""
+    return _parts(line) if len(line) <= CACHED_CHARS else _parts.__wrapped__(line)
+
+
+@lru_cache(maxsize=4096)
+def _parts(line: str) -> Command:
+    """The parts of a command line, each the words from its program on, normalised."""
+    parts: list[tuple[str, ...]] = []
+    current: list[str] = []
+    for token in _tokens(line):
+        if token in SEPARATORS:
+            parts.append(_program_on(current))
+            current = []
+        else:
+            current.append(_normal(token))
+    parts.append(_program_on(current))
+    return tuple(part for part in parts if part)
+
+
+def _tokens(line: str) -> list[str]:
+    # A backslash before a name is a Windows separator (.\gradlew), not an escape.
+    line = WINDOWS_SEPARATOR_RE.sub("/", line)
+    lexer = shlex.shlex(line, posix=True, punctuation_chars=";&|()")
+    lexer.whitespace_split = True
+    lexer.commenters = ""
+    try:
+        return list(lexer)
+    except ValueError:  # an unbalanced quote: words as they stand
+        return re.split(r"\s+|(&&|\|\||[;|&()])", line)
+
+
+def _normal(word: str | None) -> str:
+    if not word:
+        return ""
+    word = word.replace("\\", "/").lower()
+    if word.startswith("./"):
+        word = word[2:]
+    return word.rstrip("/") or word
+
+
+def _program_on(words: list[str]) -> tuple[str, ...]:
+    """The words from the program on: wrappers, settings and ``cd DIR`` left out."""
+    words = [word for word in words if word]
+    start = 0
+    while start < len(words):
+        word = words[start]
+        if ASSIGNMENT_RE.match(word) or word in WRAPPERS:
+            start += 1
+        elif word == "cd":
+            start += 2
+        elif word == "timeout":
+            start += 1
+            while start < len(words) and TIMEOUT_ARG_RE.fullmatch(words[start]):
+                start += 1
+        elif INTERPRETERS_RE.fullmatch(word):
+            after = start + 1
+            while after < len(words) and words[after].startswith("-") \
+                    and words[after] not in ("-m", "-c"):
+                after += 1
+            if after < len(words) and words[after] == "-m":
+                start = after + 1
+            elif after < len(words) and words[after] != "-c":
+                start = after
+            else:  # the interpreter alone, or code given inline: it is the program
+                break
+        elif word in RUNNERS and start + 1 < len(words) and words[start + 1] in RUN_WORDS:
+            start += 2
+        else:
+            break
+    return tuple(words[start:])
