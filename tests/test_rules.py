@@ -8,18 +8,20 @@ from proofmark_core.rules import Session, SessionLog, apply, check_session
 from runlogs import claim, event, ran, read, run_log, wrote
 
 
-def judged(turns, the_claim, first=0):
-    """The engine's result on the last turn, and the ruled one."""
-    engine = check_turn(turns[-1], [the_claim])[0]
-    return engine, check_session(Session(tuple(turns), first), [the_claim])[0]
+def judged(session, the_claim):
+    """The engine's result on the session's last turn, and the ruled one."""
+    if isinstance(session, list):
+        session = Session(tuple(session))
+    engine = check_turn(session.run_log, [the_claim])[0]
+    return engine, check_session(session, [the_claim])[0]
 
 
-def session_of(*turns):
+def session_of(*turns, first=0):
     """The turns as the run stage hands them to the rules: earlier ones kept lean."""
-    log = SessionLog()
+    log = SessionLog(first)
     for turn in turns[:-1]:
         log.add(turn)
-    return log.session(turns[-1]).turns
+    return log.session(turns[-1])
 
 
 ADDED_LOG_SERVER = claim("file_changed", "Added `scripts/log-server.mjs`", "scripts/log-server.mjs")
@@ -28,8 +30,8 @@ SERVER_WRITTEN = run_log([wrote("import http from 'node:http'")],
 
 
 def test_a_recap_of_an_earlier_turn_is_verified_by_that_turn():
-    turns = session_of(run_log(), SERVER_WRITTEN, run_log(), run_log([read("ok")]))
-    engine, ruled = judged(turns, ADDED_LOG_SERVER, first=2)
+    session = session_of(run_log(), SERVER_WRITTEN, run_log(), run_log([read("ok")]), first=2)
+    engine, ruled = judged(session, ADDED_LOG_SERVER)
     assert engine.verdict == "unverified"
     assert (ruled.verdict, ruled.evidence) == ("verified", "turn 3: `scripts/log-server.mjs` in write")
     assert (ruled.engine_verdict, ruled.engine_evidence) == (engine.verdict, engine.evidence)
@@ -153,11 +155,24 @@ def test_a_build_said_to_pass_after_only_failed_runs_is_contradicted():
 
 
 def test_a_recapped_command_is_judged_by_the_runs_of_its_turn():
-    turns = session_of(run_log(commands=[ran("mix test", 2)]), run_log())
-    _, ruled = judged(turns, claim("command_ran", "The initial `mix test` run succeeded",
-                                   "mix test"), first=4)
+    session = session_of(run_log(commands=[ran("mix test", 2)]), run_log(), first=4)
+    _, ruled = judged(session, claim("command_ran", "The initial `mix test` run succeeded",
+                                     "mix test"))
     assert (ruled.verdict, ruled.evidence) == (
         "contradicted", "turn 4: `mix test` ran once, every run FAILED (exit 2)")
+
+
+def test_a_session_sees_only_the_turns_before_its_own():
+    log = SessionLog()
+    log.add(run_log())
+    session = log.session(run_log())
+    log.add(session.run_log)
+    log.add(run_log([wrote("import http from 'node:http'")], [ran("mix test", 1)],
+                    written=["scripts/log-server.mjs"]))
+    ran_mix = claim("command_ran", "Ran `mix test`", "mix test")
+    for seen in (session, Session(session.turns)):
+        assert [result.verdict for result in check_session(seen, [ADDED_LOG_SERVER, ran_mix])] \
+            == ["unverified", "unverified"]
 
 
 def test_results_no_rule_changed_are_the_engines():

@@ -7,7 +7,8 @@ ran only with failures. A rule that changes a verdict says so in the evidence, a
 result keeps the engine's own verdict and evidence beside it.
 
 The rules are tried in the order of :data:`RULES`; the first that decides a claim
-settles it, and the later ones leave it alone.
+settles it, and the later ones leave it alone. What none decided and the turn does not
+support is then looked for in the session's earlier turns.
 """
 
 from __future__ import annotations
@@ -17,28 +18,28 @@ from typing import TYPE_CHECKING
 
 from proofmark_core.api import check_turn
 from proofmark_core.rules.command_identity import judge_command_runs
-from proofmark_core.rules.context import Rule, Session, SessionLog
+from proofmark_core.rules.context import History, Rule, Session, SessionLog
 from proofmark_core.rules.refused_writes import judge_refused_write
 from proofmark_core.rules.reported_failure import judge_reported_failure
-from proofmark_core.rules.session_scope import judge_in_session
+from proofmark_core.rules.session_scope import recaps
 
 if TYPE_CHECKING:
     from proofmark_core.api import ClaimResult
     from proofmark_core.verify import Claim
 
-__all__ = ["RULES", "Rule", "Session", "SessionLog", "apply", "check_session"]
+__all__ = ["RULES", "History", "Rule", "Session", "SessionLog", "apply", "check_session"]
 
 RULES: tuple[Rule, ...] = (
     judge_reported_failure,  # an honest report of a failure is not an overclaim
     judge_refused_write,
     judge_command_runs,
-    judge_in_session,  # last: only what no rule decided is looked for in earlier turns
 )
 
 
 def apply(session: Session, results: Iterable[ClaimResult]) -> list[ClaimResult]:
     """The results of the session's last turn, as the rules judge them."""
-    return [_ruled(session, result) for result in results]
+    ruled = [_ruled(session, result) for result in results]
+    return recaps(session, [result for result, _ in ruled], [decided for _, decided in ruled])
 
 
 def check_session(session: Session, claims: Iterable[Claim]) -> list[ClaimResult]:
@@ -46,9 +47,10 @@ def check_session(session: Session, claims: Iterable[Claim]) -> list[ClaimResult
     return apply(session, check_turn(session.run_log, claims))
 
 
-def _ruled(session: Session, result: ClaimResult) -> ClaimResult:
+def _ruled(session: Session, result: ClaimResult) -> tuple[ClaimResult, bool]:
+    """The result as the first rule that decides it has it, and whether one did."""
     for rule in RULES:
         decided = rule(session, result)
         if decided is not None:
-            return decided
-    return result
+            return decided, True
+    return result, False

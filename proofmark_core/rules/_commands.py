@@ -72,36 +72,30 @@ def command_of(target: object) -> Command:
 def session_runs(session: Session, command: Command) -> list[Run]:
     """The runs of the command in the claim's own turn; when it has none, those of the
     latest earlier turn that ran it."""
-    last = len(session.turns) - 1
-    for index in range(last, -1, -1):
-        found = runs(command, session.turns[index], None if index == last else session.number(index))
-        if found:
-            return found
-    return []
+    return runs(command, session.run_log) or session.earlier().runs(command)
 
 
 def runs(command: Command, run_log: RunLog, turn: int | None = None) -> list[Run]:
-    """The records of the log that run ``command``, in order: each part of it is a part
-    of theirs, with the same program and at least its words."""
+    """The records of the log that run ``command``, in order."""
     try:
         records = list(run_log["commands"])
     except (KeyError, TypeError):
         return []
-    programs = [part[0] for part in command]
-    found = []
-    for record in records:
-        line = record.get("command") if isinstance(record, dict) else None
-        if not isinstance(line, str) or not command:
-            continue
-        plain = line.lower().replace("\\", "/")
-        if all(program in plain for program in programs) and _runs(command, parts(line)):
-            found.append(Run(turn, record))
-    return found
+    return [Run(turn, record) for record in records if matches(command, record)]
 
 
-def _runs(command: Command, line: Command) -> bool:
+def matches(command: Command, record: object) -> bool:
+    """The record runs ``command``: each part of it is a part of the record's command
+    line, with the same program and at least its words."""
+    line = record.get("command") if isinstance(record, dict) else None
+    if not isinstance(line, str) or not command:
+        return False
+    plain = line.lower().replace("\\", "/")
+    if not all(part[0] in plain for part in command):
+        return False
+    ran = parts(line)
     return all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])
-                   for part in line) for wanted in command)
+                   for part in ran) for wanted in command)
 
 
 def parts(line: str) -> Command:

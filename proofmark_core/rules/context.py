@@ -3,31 +3,41 @@
 The turn being checked comes whole. The earlier turns are kept lean, since a long
 session holds many of them: what a turn only read (the output of a read-only call, a
 command that only reads) is what the agent saw, not work it did, so it is left out.
+A :class:`History` of the earlier turns, kept up as turns are read, lets a rule look
+through all of them at once rather than turn by turn.
 """
 
 from __future__ import annotations
 
 import re
-from collections.abc import Callable
-from dataclasses import dataclass
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING
+
+from proofmark_core.rules._commands import Command, Run, matches, parts
 
 if TYPE_CHECKING:
     from proofmark_core.api import ClaimResult
-    from proofmark_core.verify import LogEvent, RunLog
+    from proofmark_core.verify import CommandRecord, LogEvent, RunLog
 
 # The engine's read-only calls: its read tools, and shell lines that begin with a reader.
 READ_TOOLS = frozenset({"read_file", "search_files", "skill_view"})
 READ_COMMAND_RE = re.compile(r"\s*(cat|sed -n|head|tail|grep|less|find|ls|rg)\b")
+MERGED_KEYS = ("events", "external", "written", "commands")
 
 
 @dataclass(frozen=True, slots=True)
 class Session:
     """The run logs of a session's turns, oldest first, up to and including the turn
-    being checked (the last); ``first`` is the number of the first of them."""
+    being checked (the last); ``first`` is the number of the first of them.
+
+    ``history`` is what :class:`SessionLog` keeps of the earlier turns; without it,
+    :meth:`earlier` gathers it from ``turns``.
+    """
 
     turns: tuple[RunLog, ...]
     first: int = 0
+    history: History | None = field(default=None, compare=False, repr=False)
 
     @property
     def run_log(self) -> RunLog:
@@ -37,9 +47,64 @@ class Session:
         """The turn number of ``turns[index]``."""
         return self.first + index
 
+    def earlier(self) -> History:
+        if self.history is not None:
+            return self.history
+        history = History()
+        for index, run_log in enumerate(self.turns[:-1]):
+            history.add(run_log, self.number(index))
+        object.__setattr__(self, "history", history)  # a cache: gathered once per session
+        return history
+
 
 # A rule: the claim's result changed (its evidence saying why), or None to leave it.
 Rule = Callable[[Session, "ClaimResult"], "ClaimResult | None"]
+
+
+class History:
+    """The earlier turns of a session at once: their run logs merged into one, their
+    refused writes, and their commands by the program they run."""
+
+    def __init__(self) -> None:
+        self._merged: dict[str, list[object]] = {key: [] for key in MERGED_KEYS}
+        self.refused: list[tuple[int, dict[str, object]]] = []
+        # Shared by the snapshots, which see only the turns before theirs.
+        self._by_program: dict[str, list[tuple[int, CommandRecord]]] = {}
+        self._before: int | None = None
+
+    def add(self, run_log: RunLog, number: int) -> None:
+        for key in MERGED_KEYS:
+            value = run_log.get(key) if isinstance(run_log, dict) else None
+            if isinstance(value, list):
+                self._merged[key].extend(value)
+        self.refused.extend((number, entry) for entry in refused(run_log))
+        for record in _commands(run_log):
+            line = record.get("command")
+            if isinstance(line, str):
+                for program in {part[0] for part in parts(line)}:
+                    self._by_program.setdefault(program, []).append((number, record))
+
+    def snapshot(self, before: int) -> History:
+        """The history as it stands, for the turn numbered ``before``."""
+        copy = History()
+        copy._merged = {key: list(values) for key, values in self._merged.items()}
+        copy.refused = list(self.refused)
+        copy._by_program = self._by_program
+        copy._before = before
+        return copy
+
+    def run_log(self) -> RunLog:
+        """The earlier turns as one run log, for the engine."""
+        return self._merged  # type: ignore[return-value]
+
+    def runs(self, command: Command) -> list[Run]:
+        """The runs of the command in the latest earlier turn that ran it."""
+        if not command:
+            return []
+        found = [Run(number, record) for number, record in self._by_program.get(command[0][0], [])
+                 if (self._before is None or number < self._before) and matches(command, record)]
+        latest = found[-1].turn if found else None
+        return [run for run in found if run.turn == latest]
 
 
 class SessionLog:
@@ -48,13 +113,17 @@ class SessionLog:
 
     def __init__(self, first: int = 0) -> None:
         self._earlier: list[RunLog] = []
+        self._history = History()
         self._first = first
 
     def session(self, run_log: RunLog) -> Session:
-        return Session((*self._earlier, run_log), self._first)
+        number = self._first + len(self._earlier)
+        return Session((*self._earlier, run_log), self._first, self._history.snapshot(number))
 
     def add(self, run_log: RunLog) -> None:
-        self._earlier.append(lean(run_log))
+        kept = lean(run_log)
+        self._history.add(kept, self._first + len(self._earlier))
+        self._earlier.append(kept)
 
 
 def lean(run_log: RunLog) -> RunLog:
@@ -78,3 +147,18 @@ def _without_read_output(event: LogEvent) -> LogEvent:
 
 def _reads(command: object) -> bool:
     return isinstance(command, str) and READ_COMMAND_RE.match(command) is not None
+
+
+def refused(run_log: RunLog) -> list[dict[str, object]]:
+    """The writes the readers found refused or failed in the turn."""
+    entries = run_log.get("refused") if isinstance(run_log, dict) else None
+    if not isinstance(entries, list):
+        return []
+    return [entry for entry in entries if isinstance(entry, dict)]
+
+
+def _commands(run_log: RunLog) -> Sequence[CommandRecord]:
+    commands = run_log.get("commands") if isinstance(run_log, dict) else None
+    if not isinstance(commands, list):
+        return []
+    return [record for record in commands if isinstance(record, dict)]

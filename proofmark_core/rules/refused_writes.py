@@ -15,6 +15,7 @@ from proofmark_core.rules._change import changed, one_line, turn_prefix
 from proofmark_core.rules._commands import exit_ok, parts
 from proofmark_core.rules._paths import path_of, same_file
 from proofmark_core.rules._targets import kind, shown, targets
+from proofmark_core.rules.context import refused
 
 if TYPE_CHECKING:
     from proofmark_core.api import ClaimResult
@@ -46,23 +47,15 @@ def refusal_of(session: Session, target: str) -> str | None:
     path = path_of(target)
     if path is None:
         return None
-    last = len(session.turns) - 1
-    for index in range(last, -1, -1):
-        for refused in reversed(_refused(session.turns[index])):
-            if same_file(path, refused.get("path")):
-                if any(_writes(run_log, path) for run_log in session.turns):
-                    return None
-                turn = None if index == last else session.number(index)
-                return (f"{turn_prefix(turn)}the edit of `{shown(target)}` was refused: "
-                        f"{one_line(refused.get('reason')) or 'no reason given'}")
+    history = session.earlier()
+    latest = [(None, entry) for entry in refused(session.run_log)][::-1] + history.refused[::-1]
+    for turn, entry in latest:
+        if same_file(path, entry.get("path")):
+            if _writes(session.run_log, path) or _writes(history.run_log(), path):
+                return None
+            return (f"{turn_prefix(turn)}the edit of `{shown(target)}` was refused: "
+                    f"{one_line(entry.get('reason')) or 'no reason given'}")
     return None
-
-
-def _refused(run_log: RunLog) -> list[dict[str, object]]:
-    refused = run_log.get("refused") if isinstance(run_log, dict) else None
-    if not isinstance(refused, list):
-        return []
-    return [entry for entry in refused if isinstance(entry, dict)]
 
 
 def _writes(run_log: RunLog, path: str) -> bool:
