@@ -64,6 +64,14 @@ def test_an_honest_report_of_a_failure_is_verified_by_the_failing_run(text):
                               "as the claim says")
 
 
+def test_a_reported_failure_the_engine_verified_is_not_contradicted_by_its_runs():
+    turn = run_log(commands=[ran("bin/test", 1), ran("bin/test", 1)], written=["bin/test"])
+    the_claim = claim("command_ran", "The command failed because `bin/test` exited non-zero.",
+                      "bin/test")
+    engine, ruled = judged([turn], the_claim)
+    assert ruled == engine and engine.verdict == "verified"
+
+
 @pytest.mark.parametrize("text", [
     "Fixed the test that failed; `pytest -q` passes.",
     "Ran `pytest -q`: 12 passed, 0 failed.",
@@ -137,7 +145,7 @@ def test_a_command_is_not_credited_with_its_pieces_in_other_commands(kind, targe
 ])
 def test_the_runs_of_a_command_are_found_however_it_was_launched(line, runs):
     turn = run_log(commands=[ran(line, 1)])
-    engine, ruled = judged([turn], claim("other", "`pytest tests/test_x.py -q` passes",
+    engine, ruled = judged([turn], claim("other", "Ran `pytest tests/test_x.py -q`: it passes",
                                          "pytest tests/test_x.py -q"))
     assert engine.verdict != "contradicted"
     assert (ruled.verdict == "contradicted") == runs
@@ -147,7 +155,7 @@ def test_a_build_said_to_pass_after_only_failed_runs_is_contradicted():
     turn = run_log([event("terminal", command="./gradlew assembleDebug",
                           output="> Task :app:compileDebugKotlin FAILED")],
                    [ran("./gradlew assembleDebug", 1), ran("./gradlew clean")])
-    the_claim = claim("other", "`./gradlew assembleDebug`: the build passed",
+    the_claim = claim("other", "Ran `./gradlew assembleDebug`: the build passed",
                       "./gradlew assembleDebug")
     engine, ruled = judged([turn], the_claim)
     assert engine.verdict != "contradicted"

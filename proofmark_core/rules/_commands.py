@@ -33,6 +33,7 @@ RUN_WORDS = frozenset({"run", "exec", "dlx"})
 ASSIGNMENT_RE = re.compile(r"[A-Za-z_][A-Za-z0-9_]*=")
 TIMEOUT_ARG_RE = re.compile(r"-?-?[\d.]+[smhd]?|-[a-z]+")
 CACHED_CHARS = 2000
+SHORTEST_PHRASE = 3  # the engine drops phrases of this many characters or fewer
 WINDOWS_SEPARATOR_RE = re.compile(r"\\(?=[\w.-])")
 
 
@@ -63,10 +64,13 @@ Command = tuple[tuple[str, ...], ...]
 
 
 def command_of(target: object) -> Command:
-    """The command line a claim's target names, read as one (empty for no text)."""
+    """The command line a claim's target names, read as one; none for a target too
+    short for the engine to look for (``rm``, ``Q``: a program of that name is too
+    common a sight to stand for one command)."""
     if not isinstance(target, str):
         return ()
-    return parts(target.strip().strip("`'\"").strip())
+    text = target.strip().strip("`'\"").strip()
+    return parts(text) if len(text) > SHORTEST_PHRASE else ()
 
 
 def session_runs(session: Session, command: Command) -> list[Run]:

@@ -26,7 +26,8 @@ RUN_KINDS = ("command_ran", "other")
 
 
 def judge_command_runs(session: Session, result: ClaimResult) -> ClaimResult | None:
-    claim = result.claim
+    if result.verdict == "unchecked":  # no claim of work, or nothing literal in it
+        return None
     ran = [(target, found) for target in _commands(result)
            if (found := session_runs(session, command_of(target)))]
     for target, found in ran:

@@ -23,7 +23,9 @@ AS_SAID = ", as the claim says"
 
 
 def judge_reported_failure(session: Session, result: ClaimResult) -> ClaimResult | None:
-    if result.verdict == "verified" or not reports_failure(text(result.claim)):
+    """Verified, when the claim reports a failure that the log shows; a claim the
+    engine found to be no claim of work (``unchecked``) is left alone."""
+    if result.verdict == "unchecked" or not reports_failure(text(result.claim)):
         return None
     failure = _failure(session, result)
     return None if failure is None else changed(result, "verified", failure + AS_SAID)
