@@ -66,7 +66,7 @@ def test_an_honest_report_of_a_failure_is_verified_by_the_failing_run(text):
 
 def test_a_reported_failure_the_engine_verified_is_not_contradicted_by_its_runs():
     turn = run_log(commands=[ran("bin/test", 1), ran("bin/test", 1)], written=["bin/test"])
-    the_claim = claim("command_ran", "The command failed because `bin/test` exited non-zero.",
+    the_claim = claim("other", "The command failed because `bin/test` exited non-zero.",
                       "bin/test")
     engine, ruled = judged([turn], the_claim)
     assert ruled == engine and engine.verdict == "verified"
