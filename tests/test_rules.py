@@ -3,7 +3,7 @@ writes and command identity, each on a small session of its own."""
 
 import pytest
 
-from proofmark_core.api import check_turn
+from proofmark_core import check_turn
 from proofmark_core.rules import Session, SessionLog, apply, check_session
 from runlogs import claim, event, ran, read, run_log, wrote
 

@@ -16,7 +16,7 @@ from __future__ import annotations
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
-from proofmark_core.api import check_turn
+from proofmark_core.verdicts import check_turn
 from proofmark_core.rules.command_identity import judge_command_runs
 from proofmark_core.rules.context import History, Rule, Session, SessionLog
 from proofmark_core.rules.refused_writes import judge_refused_write
@@ -24,7 +24,7 @@ from proofmark_core.rules.reported_failure import judge_reported_failure
 from proofmark_core.rules.session_scope import recaps
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.verify import Claim
 
 __all__ = ["RULES", "History", "Rule", "Session", "SessionLog", "apply", "check_session"]

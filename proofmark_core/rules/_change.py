@@ -6,7 +6,7 @@ from dataclasses import replace
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.verify import Verdict
 
 EVIDENCE_CHARS = 100

@@ -17,7 +17,6 @@ from functools import lru_cache
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
-    from proofmark_core.rules.context import Session
     from proofmark_core.verify import CommandRecord, RunLog
 
 SEPARATORS = frozenset({"&&", "||", ";", "|", "&", "|&", ";;", "(", ")"})
@@ -71,12 +70,6 @@ def command_of(target: object) -> Command:
         return ()
     text = target.strip().strip("`'\"").strip()
     return parts(text) if len(text) > SHORTEST_PHRASE else ()
-
-
-def session_runs(session: Session, command: Command) -> list[Run]:
-    """The runs of the command in the claim's own turn; when it has none, those of the
-    latest earlier turn that ran it."""
-    return runs(command, session.run_log) or session.earlier().runs(command)
 
 
 def runs(command: Command, run_log: RunLog, turn: int | None = None) -> list[Run]:

@@ -12,12 +12,12 @@ from __future__ import annotations
 from typing import TYPE_CHECKING
 
 from proofmark_core.rules._change import changed, turn_prefix
-from proofmark_core.rules._commands import Run, command_of, session_runs
+from proofmark_core.rules._commands import Run, command_of
 from proofmark_core.rules._targets import kind, shown, targets, text
 from proofmark_core.rules._wording import claims_success
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.rules.context import Session
 
 SUPPORTED = ("verified", "contradicted")
@@ -29,7 +29,7 @@ def judge_command_runs(session: Session, result: ClaimResult) -> ClaimResult | N
     if result.verdict == "unchecked":  # no claim of work, or nothing literal in it
         return None
     ran = [(target, found) for target in _commands(result)
-           if (found := session_runs(session, command_of(target)))]
+           if (found := session.runs(command_of(target)))]
     for target, found in ran:
         if not any(run.ok for run in found):
             return changed(result, "contradicted", _failed(target, found))

@@ -14,10 +14,10 @@ from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING
 
-from proofmark_core.rules._commands import Command, Run, matches, parts
+from proofmark_core.rules._commands import Command, Run, matches, parts, runs
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.verify import CommandRecord, LogEvent, RunLog
 
 # The engine's read-only calls: its read tools, and shell lines that begin with a reader.
@@ -46,6 +46,11 @@ class Session:
     def number(self, index: int) -> int:
         """The turn number of ``turns[index]``."""
         return self.first + index
+
+    def runs(self, command: Command) -> list[Run]:
+        """The runs of the command in the turn being checked; when it has none, those
+        of the latest earlier turn that ran it."""
+        return runs(command, self.run_log) or self.earlier().runs(command)
 
     def earlier(self) -> History:
         if self.history is not None:

@@ -18,7 +18,7 @@ from proofmark_core.rules._targets import kind, shown, targets
 from proofmark_core.rules.context import refused
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.rules.context import Session
     from proofmark_core.verify import RunLog
 

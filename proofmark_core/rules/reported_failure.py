@@ -10,13 +10,13 @@ from __future__ import annotations
 from typing import TYPE_CHECKING
 
 from proofmark_core.rules._change import changed, turn_prefix
-from proofmark_core.rules._commands import command_of, session_runs
+from proofmark_core.rules._commands import command_of
 from proofmark_core.rules._targets import shown, targets, text
 from proofmark_core.rules._wording import reports_failure
 from proofmark_core.rules.refused_writes import refusal_of
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.rules.context import Session
 
 AS_SAID = ", as the claim says"
@@ -34,7 +34,7 @@ def judge_reported_failure(session: Session, result: ClaimResult) -> ClaimResult
 def _failure(session: Session, result: ClaimResult) -> str | None:
     """The evidence of the failure the claim reports, if the log holds one."""
     for target in targets(result.claim):
-        failed = [run for run in session_runs(session, command_of(target)) if not run.ok]
+        failed = [run for run in session.runs(command_of(target)) if not run.ok]
         if failed:
             return (f"{turn_prefix(failed[0].turn)}`{shown(target)}` ran and FAILED "
                     f"(exit {failed[0].exit_code})")

@@ -11,11 +11,11 @@ from __future__ import annotations
 from typing import TYPE_CHECKING
 
 from proofmark_core.rules._change import changed, turn_prefix
-from proofmark_core.api import check_turn
+from proofmark_core.verdicts import check_turn
 
 if TYPE_CHECKING:
     from proofmark_core.rules.context import Session
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
 
 UNSUPPORTED = ("unverified", "pre-existing")
 
