@@ -95,6 +95,7 @@ def _check_parser(commands: Commands) -> None:
                        metavar="VERDICT[,VERDICT]",
                        help="exit 1 when a claim gets one of these verdicts "
                             "(default: contradicted)")
+    _add_strict(check)
     check.set_defaults(run=run_check)
 
 
@@ -128,6 +129,7 @@ def _batch_parser(commands: Commands) -> None:
     batch.add_argument("--ray", metavar="local|auto|ADDRESS",
                        help="run on Ray: a local one started here with --jobs CPUs, the "
                             "running cluster (auto), or the cluster at ADDRESS")
+    _add_strict(batch)
     batch.set_defaults(run=run_batch)
 
 
@@ -159,6 +161,13 @@ def _add_inputs(command: argparse.ArgumentParser) -> None:
     command.add_argument("--jobs", "-j", type=_positive, default=cores(), metavar="N",
                          help="worker processes (default: the number of cores, within the "
                               "CPU quota)")
+
+
+def _add_strict(command: argparse.ArgumentParser) -> None:
+    command.add_argument("--strict", action="store_true",
+                         help="the engine's verdicts, each turn judged alone: no product "
+                              "rules (session recaps, reported failures, refused writes, "
+                              "command runs)")
 
 
 def _positive(text: str) -> int:

@@ -12,8 +12,10 @@ or ``run_log`` and ``claims`` columns)::
     rows.write_parquet("s3://bucket/verdicts/")
 
 Each row holds file, agent, session, turn, record, claim, kind, text, verdict,
-evidence, and ``error`` (set, with the verdict empty, for a turn or claim that could
-not be checked).
+evidence, engine_verdict and engine_evidence (what the engine said, when a product
+rule changed it), and ``error`` (set, with the verdict empty, for a turn or claim that
+could not be checked). With ``strict=True`` the verdicts are the engine's, each turn
+judged alone.
 """
 
 from __future__ import annotations
@@ -45,21 +47,24 @@ SCHEMA = pyarrow.schema([(name, getattr(pyarrow, kind)()) for name, kind in ROW_
 UNIT_SCHEMA = pyarrow.schema([("unit", pyarrow.binary())])
 
 
-def claim_rows(dataset: ray.data.Dataset, *, log_format: str = "auto") -> ray.data.Dataset:
+def claim_rows(dataset: ray.data.Dataset, *, log_format: str = "auto",
+               strict: bool = False) -> ray.data.Dataset:
     """A Dataset with a row per claim of the turns that the dataset's rows name or hold."""
     columns = dataset.columns() or []
     if "path" in columns:
         # Reading asks for half a CPU: a request unlike the checking step's keeps Ray Data
         # from fusing the two, so the turns of one big file spread over the workers.
-        units = dataset.map_batches(partial(_read_paths, log_format=log_format), batch_size=1,
-                                    batch_format="pyarrow", num_cpus=READ_CPUS)
+        # Each turn travels with its session, which the reading gathers in order.
+        units = dataset.map_batches(partial(_read_paths, log_format=log_format, strict=strict),
+                                    batch_size=1, batch_format="pyarrow", num_cpus=READ_CPUS)
     else:
         units = dataset.map_batches(_record_units, batch_format="pyarrow")
-    return units.map_batches(_check_units, batch_size=TURNS_PER_BATCH, batch_format="pyarrow")
+    return units.map_batches(partial(_check_units, strict=strict), batch_size=TURNS_PER_BATCH,
+                             batch_format="pyarrow")
 
 
 def rows_on_ray(paths: Sequence[str], log_format: str, address: str,
-                cpus: int | None = None) -> Iterator[Row]:
+                cpus: int | None = None, strict: bool = False) -> Iterator[Row]:
     """The rows of the inputs, in input order, computed on Ray: a local one started
     here ("local", with ``cpus`` CPUs), or the cluster at ``address`` ("auto" finds it)."""
     started = not ray.is_initialized()
@@ -75,7 +80,7 @@ def rows_on_ray(paths: Sequence[str], log_format: str, address: str,
         # and the rows name the inputs as they were given.
         items = [{"path": path if "://" in path else os.path.abspath(path), "name": path}
                  for path in paths]
-        dataset = claim_rows(ray.data.from_items(items), log_format=log_format)
+        dataset = claim_rows(ray.data.from_items(items), log_format=log_format, strict=strict)
         for batch in dataset.iter_batches(batch_format="pyarrow", batch_size=None):
             yield from cast(pyarrow.Table, batch).to_pylist()
     finally:
@@ -83,12 +88,13 @@ def rows_on_ray(paths: Sequence[str], log_format: str, address: str,
             ray.shutdown()
 
 
-def _read_paths(batch: pyarrow.Table, log_format: str) -> Iterator[pyarrow.Table]:
+def _read_paths(batch: pyarrow.Table, log_format: str,
+                strict: bool = False) -> Iterator[pyarrow.Table]:
     paths = batch.column("path").to_pylist()
     names = batch.column("name").to_pylist() if "name" in batch.column_names else paths
     for path, name in zip(paths, names):
         with staged([path]) as (local, original):
-            for unit in Inputs(local, log_format):
+            for unit in Inputs(local, log_format, sessions=not strict):
                 file = _renamed(original(unit.where.file), path, name)
                 yield _packed([replace(unit, where=replace(unit.where, file=file))])
 
@@ -112,8 +118,9 @@ def _packed(units: list[Unit]) -> pyarrow.Table:
                                      schema=UNIT_SCHEMA)
 
 
-def _check_units(batch: pyarrow.Table) -> pyarrow.Table:
+def _check_units(batch: pyarrow.Table, strict: bool = False) -> pyarrow.Table:
     rows: list[Row] = []
     for packed in batch.column("unit").to_pylist():
-        rows.extend(map(utf8_row, outcome_rows(check_unit(pickle.loads(packed)))))
+        unit = pickle.loads(packed)
+        rows.extend(map(utf8_row, outcome_rows(check_unit(unit, strict=strict))))
     return pyarrow.Table.from_pylist(rows, schema=SCHEMA)

@@ -126,10 +126,10 @@ from proofmark_core import cli
 from proofmark_core.commands import check as check_command
 from proofmark_core.run import batch as _batch, tasks as _tasks
 
-def dies(unit, excerpts=False):
+def dies(unit, excerpts=False, strict=False):
     if unit.where.record == 3:
         os._exit(1)
-    return _tasks.check_task(unit, excerpts)
+    return _tasks.check_task(unit, excerpts, strict)
 
 check_command.check_task = _batch.check_task = dies
 sys.exit(cli.main(sys.argv[1:]))

@@ -199,3 +199,14 @@ def test_codex_notify_reports_but_cannot_block(monkeypatch, capsys, tmp_path):
     out, err = capsys.readouterr()
     assert out == "" and "- contradicted: Ran `pytest -q`: all tests pass." in err
     assert json.loads(log.read_text())["verdicts"]["contradicted"] == 1
+
+
+def test_the_hook_sends_back_the_final_verdicts_of_the_turn_in_its_session(hook, tmp_path):
+    from test_rules_cli import RECAP
+
+    transcript = tmp_path / "session.jsonl"
+    transcript.write_text(RECAP)
+    status, out, _ = hook(payload(transcript), "--fail-on", "contradicted,unverified")
+    reason = json.loads(out)["reason"]
+    assert "1 claim does not hold" in reason
+    assert "evidence: `pytest tests/test_x.py` ran 2 times, every run FAILED (exit 1)" in reason

@@ -19,9 +19,9 @@ def run(args: argparse.Namespace) -> int:
     if args.ray:
         from proofmark_core.ray import rows_on_ray
 
-        rows = rows_on_ray(args.paths, args.log_format, args.ray, args.jobs)
+        rows = rows_on_ray(args.paths, args.log_format, args.ray, args.jobs, strict=args.strict)
     else:
-        rows = rows_of(args.paths, args.log_format, args.jobs)
+        rows = rows_of(args.paths, args.log_format, args.jobs, strict=args.strict)
     progress = Progress(sys.stderr)
     claims = errors = 0
     try:

@@ -10,14 +10,14 @@ from proofmark_core.hook.decision import HookError
 from proofmark_core.hook.stop import read_turn, run_stop_hook
 
 if TYPE_CHECKING:
-    from proofmark_core.logs import TurnLog
+    from proofmark_core.hook.stop import EndingTurn
 
 
 def run(args: argparse.Namespace) -> int:
     return run_stop_hook(args, _transcript_turn)
 
 
-def _transcript_turn(payload: dict[str, Any]) -> TurnLog | None:
+def _transcript_turn(payload: dict[str, Any]) -> EndingTurn | None:
     path = payload.get("transcript_path")
     if not isinstance(path, str) or not path:
         raise HookError("the hook payload has no transcript_path")

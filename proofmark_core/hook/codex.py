@@ -28,7 +28,7 @@ from proofmark_core.hook.stop import read_turn, run_stop_hook
 from proofmark_core.records.values import as_text
 
 if TYPE_CHECKING:
-    from proofmark_core.logs import TurnLog
+    from proofmark_core.hook.stop import EndingTurn
 
 
 def run(args: argparse.Namespace) -> int:
@@ -46,10 +46,11 @@ def run_notify(args: argparse.Namespace) -> int:
             if not decision.session:
                 raise HookError("the notify payload has no thread-id")
             rollout = find_rollout(decision.session)
-            turn = read_turn(rollout, "codex", as_text(payload.get("turn-id")))
-            if turn is None:
+            ending = read_turn(rollout, "codex", as_text(payload.get("turn-id")))
+            if ending is None:
                 raise HookError(f"{rollout}: no turn")
-            judge(decision, turn, payload.get("last-assistant-message"), args.fail_on)
+            judge(decision, ending.turn, payload.get("last-assistant-message"), args.fail_on,
+                  ending.earlier)
     except Exception as exc:  # the notify program must never fail the agent's turn
         let_go(exc, decision, args.log)
         return 0
@@ -59,7 +60,7 @@ def run_notify(args: argparse.Namespace) -> int:
     return 0
 
 
-def _stop_turn(payload: dict[str, Any]) -> TurnLog | None:
+def _stop_turn(payload: dict[str, Any]) -> EndingTurn | None:
     path = payload.get("transcript_path")
     if path is not None and not isinstance(path, str):
         raise HookError("the hook payload's transcript_path is not a string")

@@ -9,18 +9,25 @@ import signal
 import sys
 import time
 from collections import Counter
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
 from types import FrameType
 from typing import TYPE_CHECKING, Any
 
 from proofmark_core.claims.extract import extract_claims
+from proofmark_core.logs import LogError
 from proofmark_core.report.redact import redact
 from proofmark_core.report.terminal import one_line, shorten
+from proofmark_core.rules import Session, SessionLog, apply
 from proofmark_core.verdicts import VERDICTS, ClaimResult, check_turn
 
 if TYPE_CHECKING:
     from proofmark_core.logs import TurnLog
+    from proofmark_core.verify import RunLog
+
+# Verdicts that an earlier turn of the session may change: the hook reads the earlier
+# turns only when the turn alone leaves one of them.
+SETTLED = frozenset({"verified", "unchecked"})
 
 SHOWN_CLAIMS = 8
 SHOWN_TEXT = 160
@@ -71,12 +78,30 @@ class Decision:
                 "blocked": self.blocked, "round": self.round}
 
 
-def judge(decision: Decision, turn: TurnLog, closing: object, fail_on: frozenset[str]) -> None:
-    """Check the claims of the turn, ending with the agent's own copy of its closing message."""
+def judge(decision: Decision, turn: TurnLog, closing: object, fail_on: frozenset[str],
+          earlier: Callable[[], list[RunLog]] = list) -> None:
+    """Check the claims of the turn, ending with the agent's own copy of its closing
+    message, with the product rules; ``earlier`` gives the run logs of the session's
+    earlier turns, read only when the turn alone leaves a claim unsettled."""
     decision.line = turn.line
     messages = _with_closing(turn.messages, closing)
-    decision.results = check_turn(turn.run_log(), extract_claims(messages))
+    run_log = turn.run_log()
+    engine = check_turn(run_log, extract_claims(messages))
+    decision.results = apply(Session((run_log,)), engine)
+    if any(result.verdict not in SETTLED for result in decision.results):
+        decision.results = apply(_in_session(run_log, earlier), engine)
     decision.failing = [result for result in decision.results if result.verdict in fail_on]
+
+
+def _in_session(run_log: RunLog, earlier: Callable[[], list[RunLog]]) -> Session:
+    """The turn in its session, with the earlier turns that could be read."""
+    session = SessionLog()
+    try:
+        for before in earlier():
+            session.add(before)
+    except (LogError, OSError):  # a log broken before the turn: judge it alone
+        session = SessionLog()
+    return session.session(run_log)
 
 
 def read_payload(data: bytes) -> dict[str, Any]:

@@ -14,6 +14,7 @@ import os
 import re
 import sys
 from collections.abc import Callable
+from dataclasses import dataclass
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
@@ -26,14 +27,34 @@ from proofmark_core.hook.decision import (
     let_go,
     read_payload,
 )
-from proofmark_core.logs import LogError, last_turn
+from proofmark_core.logs import LogError, LogFile, agent_turns, last_turn
 from proofmark_core.records.values import as_text
 
 if TYPE_CHECKING:
     from proofmark_core.logs import TurnLog
+    from proofmark_core.verify import RunLog
+
+
+@dataclass(frozen=True, slots=True)
+class EndingTurn:
+    """The turn that a payload ends, and the agent's log it was read from."""
+
+    turn: TurnLog
+    path: str | Path
+    agent: str
+
+    def earlier(self) -> list[RunLog]:
+        """The run logs of the log's turns before this one: those that start before it,
+        when the log numbers its lines, else all but the last."""
+        turns = list(agent_turns(LogFile(self.path), self.agent))
+        start = self.turn.line
+        if start is None or any(before.line is None for before in turns):
+            return [before.run_log() for before in turns[:-1]]
+        return [before.run_log() for before in turns if (before.line or 0) < start]
+
 
 # The turn that the payload ends, read from the agent's log; None when there is none.
-TurnOf = Callable[[dict[str, Any]], "TurnLog | None"]
+TurnOf = Callable[[dict[str, Any]], "EndingTurn | None"]
 
 
 def run_stop_hook(args: argparse.Namespace, turn_of: TurnOf) -> int:
@@ -58,10 +79,11 @@ def run_stop_hook(args: argparse.Namespace, turn_of: TurnOf) -> int:
 def decide(payload: dict[str, Any], decision: Decision, turn_of: TurnOf,
            args: argparse.Namespace, rounds: Rounds) -> None:
     """Check the turn the payload ends, and fill in whether to send the agent back."""
-    turn = turn_of(payload)
-    if turn is None:
+    ending = turn_of(payload)
+    if ending is None:
         return
-    judge(decision, turn, payload.get("last_assistant_message"), args.fail_on)
+    judge(decision, ending.turn, payload.get("last_assistant_message"), args.fail_on,
+          ending.earlier)
     session = decision.session or "unknown"
     # A turn's rounds go on only while the agent is continuing because of a Stop hook.
     done = rounds.get(session) if payload.get("stop_hook_active") is True else 0
@@ -79,10 +101,11 @@ def decide(payload: dict[str, Any], decision: Decision, turn_of: TurnOf,
         rounds.set(session, decision.round)
 
 
-def read_turn(path: str | Path, agent: str, turn_id: str | None = None) -> TurnLog | None:
+def read_turn(path: str | Path, agent: str, turn_id: str | None = None) -> EndingTurn | None:
     """The last turn of the agent's log, or the turn ``turn_id`` where the log names turns."""
     try:
-        return last_turn(path, agent, turn_id)
+        turn = last_turn(path, agent, turn_id)
+        return None if turn is None else EndingTurn(turn, path, agent)
     except LogError as exc:
         raise HookError(str(exc)) from None
     except OSError as exc:

@@ -14,6 +14,7 @@ import json
 import shutil
 import tempfile
 from collections.abc import Callable, Iterable, Iterator, Sequence
+from functools import partial
 from pathlib import Path
 from typing import Any, BinaryIO, cast
 
@@ -28,7 +29,8 @@ from proofmark_core.run.units import Outcome, Unit, Where
 ROW_COLUMNS = {
     "file": "string", "line": "int64", "agent": "string", "session": "string",
     "turn": "int64", "record": "int64", "claim": "int64", "kind": "string", "text": "string",
-    "verdict": "string", "evidence": "string", "error": "string",
+    "verdict": "string", "evidence": "string", "engine_verdict": "string",
+    "engine_evidence": "string", "error": "string",
 }
 Row = dict[str, object]
 
@@ -42,13 +44,14 @@ def outcome_rows(outcome: Outcome) -> list[Row]:
         else:
             rows.append({**_place(where), "kind": found.claim.get("kind", "other"),
                          "text": found.claim.get("text", ""), "verdict": found.verdict,
-                         "evidence": found.evidence, "error": None})
+                         "evidence": found.evidence, "engine_verdict": found.engine_verdict,
+                         "engine_evidence": found.engine_evidence, "error": None})
     return rows
 
 
 def problem_row(where: Where, message: str) -> Row:
     return {**_place(where), "kind": None, "text": None, "verdict": None, "evidence": None,
-            "error": message}
+            "engine_verdict": None, "engine_evidence": None, "error": message}
 
 
 def _place(where: Where) -> Row:
@@ -75,12 +78,15 @@ def row_place(row: Row) -> Where:
                  row["agent"] if isinstance(row["agent"], str) else None, None, number("turn"))
 
 
-def rows_of(paths: Sequence[str], log_format: str, jobs: int) -> Iterator[Row]:
-    """The rows of every input, in input order, checked in ``jobs`` processes."""
+def rows_of(paths: Sequence[str], log_format: str, jobs: int,
+            strict: bool = False) -> Iterator[Row]:
+    """The rows of every input, in input order, checked in ``jobs`` processes; with
+    ``strict``, the engine's verdicts."""
     with staged(paths) as (local, original):
-        units = Inputs(local, log_format, for_workers=jobs > 1)
+        units = Inputs(local, log_format, for_workers=jobs > 1, sessions=not strict)
+        check = partial(check_task, strict=strict)
         try:
-            for outcomes in ordered_map(check_task, units, jobs, task_weight):
+            for outcomes in ordered_map(check, units, jobs, task_weight):
                 for outcome in outcomes:
                     for row in outcome_rows(outcome):
                         yield {**row, "file": original(str(row["file"]))}

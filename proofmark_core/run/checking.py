@@ -1,6 +1,9 @@
 """Checking one turn record: its shape, then its claims, with what comes of each in order.
 
-It runs in the worker processes of a run, so what it takes and gives back is plain data.
+The engine judges the claims against the turn; then, unless the run is ``strict``, the
+product rules judge its results with the turn's session (the turn alone, when it came
+without one). It runs in the worker processes of a run, so what it takes and gives
+back is plain data.
 """
 
 from __future__ import annotations
@@ -10,18 +13,21 @@ from dataclasses import replace
 from proofmark_core.records.input import decoded
 from proofmark_core.records.shape import ShapeError, as_claim, split_record
 from proofmark_core.records.values import as_text
+from proofmark_core.rules import Session, apply
 from proofmark_core.run.units import Event, Outcome, Unit, Where
 from proofmark_core.verdicts import ClaimResult, check_claim, check_turn
 
 
-def check_unit(unit: Unit, excerpts: bool = False) -> Outcome:
+def check_unit(unit: Unit, excerpts: bool = False, strict: bool = False) -> Outcome:
     """The unit checked; with ``excerpts``, each result has the excerpt of the log
-    where its evidence points."""
+    where its evidence points; with ``strict``, the results are the engine's."""
     item = decoded(unit.item)
     where = record_place(unit.where, item.value)
     if item.error is not None:
         return Outcome(where, unit.skipped, [(where, item.error, None)])
     events = check_record(where, item.value)
+    if not strict:
+        events = ruled(events, unit.session or _alone(item.value, where))
     if excerpts and isinstance(item.value, dict):
         # Only for the runs that show excerpts.
         from proofmark_core.run.evidence import matches
@@ -63,6 +69,28 @@ def check_record(where: Where, record: object) -> list[Event]:
         events.extend((place, result, None) for (place, _), result in zip(sound, results))
     events.sort(key=lambda event: event[0].claim or 0)
     return events
+
+
+def ruled(events: list[Event], session: Session | None) -> list[Event]:
+    """The events, their results as the product rules judge them in the session."""
+    if session is None:
+        return events
+    places = [index for index, (_, found, _) in enumerate(events)
+              if isinstance(found, ClaimResult)]
+    results = apply(session, [events[index][1] for index in places])  # type: ignore[misc]
+    events = list(events)
+    for index, result in zip(places, results):
+        place, _, excerpt = events[index]
+        events[index] = (place, result, excerpt)
+    return events
+
+
+def _alone(record: object, where: Where) -> Session | None:
+    """The session of a turn that came without one: the turn alone."""
+    run_log = record.get("run_log") if isinstance(record, dict) else None
+    if not isinstance(run_log, dict):
+        return None
+    return Session((run_log,), where.turn or 0)  # type: ignore[arg-type]
 
 
 def _one(where: Where, run_log: object, claim: object) -> ClaimResult | str:

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import contextlib
 import io
+import json
 import os
 import stat
 import sys
@@ -24,6 +25,7 @@ from proofmark_core.records.files import jsonl_name, open_input, plain_name
 from proofmark_core.records.input import Item, decoded, line_spans, read_records
 from proofmark_core.records.parquet import parquet_items
 from proofmark_core.records.spool import spooled_lines, spooling
+from proofmark_core.run.sessions import Sessions, names_its_session
 from proofmark_core.run.units import Unit, Where
 
 if TYPE_CHECKING:
@@ -51,17 +53,21 @@ class Inputs:
     file are only found, each a span of its file (those of a compressed file or of a
     pipe, a span of a memory file they are put in), and an agent log comes as one unit
     holding a :class:`WholeLog` (but with claims given, whose last turn is wanted here).
+    With ``sessions``, each turn of an agent log, and of a file of turn records that
+    name their session, comes with its :class:`~proofmark_core.rules.Session`; a worker
+    reads such a file whole, as it does a log, since its turns are read in order.
     """
 
     def __init__(self, names: Sequence[str], log_format: str,
                  claims: list[Claim] | None = None, decode: bool = False,
-                 for_workers: bool = False) -> None:
+                 for_workers: bool = False, sessions: bool = False) -> None:
         self._names = names
         self._decode = decode
         self._in_place = for_workers and not decode
         self._whole_logs = self._in_place and claims is None
         self._format = log_format
         self._claims = claims
+        self._sessions = sessions
 
     def __iter__(self) -> Iterator[Unit]:
         for name in self._names:
@@ -117,6 +123,14 @@ class Inputs:
 
     def _turn_records(self, name: str) -> Iterator[Unit]:
         jsonl = jsonl_name(name)
+        if self._sessions and name != "-" and _first_names_its_session(name):
+            if self._whole_logs:
+                yield Unit(Where(name), Item(1, WholeLog(name, TURNS)), {})
+            else:
+                with _open(name) as stream:
+                    items = read_records(stream, jsonl=jsonl)
+                    yield from map(Sessions().of, _numbered(name, items, by_line=True))
+            return
         if jsonl and self._in_place and _regular_file(name):
             yield from _numbered(name, line_spans(name), by_line=True)
             return
@@ -130,12 +144,14 @@ class Inputs:
 
     def _log_turns(self, name: str, log_format: str) -> Iterator[Unit]:
         turns = 0
+        sessions = Sessions() if self._sessions else None
         for turn in read_turns(name, log_format):
             turns += 1
             source = turn.source
             where = Where(name, turn.line, turns - 1, agent=cast(str, source["agent"]),
                           session=cast("str | None", source["session"]), turn=turns - 1)
-            yield Unit(where, Item(turn.line or 1, turn.record()), turn.skipped)
+            unit = Unit(where, Item(turn.line or 1, turn.record()), turn.skipped)
+            yield unit if sessions is None else sessions.of(unit)
         if not turns:
             yield _problem(Where(name), "no turns in this log")
 
@@ -152,6 +168,17 @@ def _numbered(label: str, items: Iterable[Item], by_line: bool) -> Iterator[Unit
 
 def _problem(where: Where, message: str) -> Unit:
     return Unit(where, Item(where.line or 1, error=message), {})
+
+
+def _first_names_its_session(name: str) -> bool:
+    """The file's first line is a turn record that names its agent and session, as
+    ``proofmark import`` writes them."""
+    try:
+        with open_input(name) as stream:
+            first = stream.readline()
+        return names_its_session(json.loads(first))
+    except (OSError, ValueError, RecursionError):
+        return False  # reading the records says what is wrong
 
 
 def _regular_file(name: str) -> bool:

@@ -14,12 +14,13 @@ from proofmark_core.run.units import Outcome, Unit
 LOG_TURN_WEIGHT = 1 << 16
 
 
-def check_task(unit: Unit, excerpts: bool = False) -> list[Outcome]:
+def check_task(unit: Unit, excerpts: bool = False, strict: bool = False) -> list[Outcome]:
     """What comes of the unit: of each turn of the log, when it holds a whole log."""
     log = unit.item.value
     if isinstance(log, WholeLog):
-        return [check_unit(turn, excerpts) for turn in Inputs([log.path], log.log_format)]
-    return [check_unit(unit, excerpts)]
+        turns = Inputs([log.path], log.log_format, sessions=not strict)
+        return [check_unit(turn, excerpts, strict) for turn in turns]
+    return [check_unit(unit, excerpts, strict)]
 
 
 def task_weight(unit: Unit) -> int:

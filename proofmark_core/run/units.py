@@ -6,6 +6,7 @@ from __future__ import annotations
 from dataclasses import dataclass
 
 from proofmark_core.records.input import Item
+from proofmark_core.rules.context import Session
 from proofmark_core.verdicts import ClaimResult
 
 
@@ -38,11 +39,13 @@ class Where:
 @dataclass(frozen=True, slots=True)
 class Unit:
     """One turn to check: where it comes from, its record (or the line to decode it
-    from), and the log entries its reader skipped."""
+    from), the log entries its reader skipped, and the session it is a turn of, when
+    its turns were read in order."""
 
     where: Where
     item: Item
     skipped: dict[str, int]
+    session: Session | None = None
 
 
 # A result or an error message, where it belongs, and for a result its log excerpt.
