@@ -102,6 +102,12 @@ def test_an_excerpt_of_a_huge_log_stays_short():
      [Match("read output", "a.md")]),
     ("`x` not found in any write, command or output", []),
     ("a mention, not a claim of work: `x` not in this turn's log", []),
+    # The product rules' failed runs in the claim's own turn; an earlier turn's are not here.
+    ("`pytest x.py` ran 2 times, every run FAILED (exit 1, 2)",
+     [Match("failed command", "pytest x.py", "1, 2")]),
+    ("`gradlew build` ran and FAILED (exit 1), as the claim says",
+     [Match("failed command", "gradlew build", "1")]),
+    ("turn 3: `mix test` ran once, every run FAILED (exit 2)", []),
 ])
 def test_the_places_an_evidence_line_names(evidence, expected):
     assert matches(evidence) == expected

@@ -23,6 +23,10 @@ UNCHECKED_TAIL_RE = re.compile(r" \u00b7 unchecked: `.*$", re.S)
 # entry can start.
 ENTRY_SPLIT_RE = re.compile(r"; (?=`|words of `|empty search result)")
 FAILED_RE = re.compile(r"`(?P<lit>.+)` ran but FAILED \(exit (?P<code>.*)\)", re.S)
+# The product rules' words for the failed runs of a command of the claim's own turn.
+RUNS_FAILED_RE = re.compile(
+    r"`(?P<lit>.+)` (?:ran (?:once|\d+ times), every run FAILED|ran and FAILED) "
+    r"\(exit (?P<code>[^)]*)\)(?:, as the claim says)?", re.S)
 FOUND_RE = re.compile(
     r"(?P<words>words of )?`(?P<lit>.+)` in "
     r"(?P<source>write|command \(exit ok\)|external action|output)", re.S)
@@ -53,7 +57,7 @@ def matches(evidence: str) -> list[Match]:
 def _entry_match(entry: str) -> Match | None:
     if entry == EMPTY_SEARCH:
         return Match("empty search")
-    if found := FAILED_RE.fullmatch(entry):
+    if found := FAILED_RE.fullmatch(entry) or RUNS_FAILED_RE.fullmatch(entry):
         return Match("failed command", found["lit"], exit_code=found["code"])
     if found := FOUND_RE.fullmatch(entry):
         if found["words"]:
