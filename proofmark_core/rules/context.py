@@ -68,13 +68,18 @@ Rule = Callable[[Session, "ClaimResult"], "ClaimResult | None"]
 
 class History:
     """The earlier turns of a session at once: their run logs merged into one, their
-    refused writes, and their commands by the program they run."""
+    refused writes, and their commands by the program they run.
+
+    It only grows, so a snapshot for a turn shares it and remembers how far it went;
+    only what the snapshot sees goes with it when it is pickled for another process.
+    """
 
     def __init__(self) -> None:
         self._merged: dict[str, list[object]] = {key: [] for key in MERGED_KEYS}
-        self.refused: list[tuple[int, dict[str, object]]] = []
-        # Shared by the snapshots, which see only the turns before theirs.
+        self._refused: list[tuple[int, dict[str, object]]] = []
         self._by_program: dict[str, list[tuple[int, CommandRecord]]] = {}
+        # For a snapshot: the lengths of the lists it sees, and the turn it is for.
+        self._seen: dict[str, int] | None = None
         self._before: int | None = None
 
     def add(self, run_log: RunLog, number: int) -> None:
@@ -82,7 +87,7 @@ class History:
             value = run_log.get(key) if isinstance(run_log, dict) else None
             if isinstance(value, list):
                 self._merged[key].extend(value)
-        self.refused.extend((number, entry) for entry in refused(run_log))
+        self._refused.extend((number, entry) for entry in refused(run_log))
         for record in _commands(run_log):
             line = record.get("command")
             if isinstance(line, str):
@@ -91,25 +96,44 @@ class History:
 
     def snapshot(self, before: int) -> History:
         """The history as it stands, for the turn numbered ``before``."""
-        copy = History()
-        copy._merged = {key: list(values) for key, values in self._merged.items()}
-        copy.refused = list(self.refused)
-        copy._by_program = self._by_program
-        copy._before = before
-        return copy
+        view = History()
+        view._merged, view._refused, view._by_program = \
+            self._merged, self._refused, self._by_program
+        view._seen = {key: len(values) for key, values in self._merged.items()}
+        view._seen["refused"] = len(self._refused)
+        view._before = before
+        return view
 
     def run_log(self) -> RunLog:
         """The earlier turns as one run log, for the engine."""
-        return self._merged  # type: ignore[return-value]
+        if self._seen is None:
+            return self._merged  # type: ignore[return-value]
+        return {key: values[:self._seen[key]]  # type: ignore[return-value]
+                for key, values in self._merged.items()}
+
+    @property
+    def refused(self) -> list[tuple[int, dict[str, object]]]:
+        """The refused writes of the earlier turns, with their turn numbers."""
+        return self._refused if self._seen is None else self._refused[:self._seen["refused"]]
 
     def runs(self, command: Command) -> list[Run]:
         """The runs of the command in the latest earlier turn that ran it."""
         if not command:
             return []
-        found = [Run(number, record) for number, record in self._by_program.get(command[0][0], [])
-                 if (self._before is None or number < self._before) and matches(command, record)]
+        found = [Run(number, record) for number, record in self._programs(command[0][0])
+                 if matches(command, record)]
         latest = found[-1].turn if found else None
         return [run for run in found if run.turn == latest]
+
+    def _programs(self, program: str) -> list[tuple[int, CommandRecord]]:
+        runs = self._by_program.get(program, [])
+        before = self._before
+        return runs if before is None else [run for run in runs if run[0] < before]
+
+    def __getstate__(self) -> dict[str, object]:
+        return {"_merged": self.run_log(), "_refused": self.refused, "_seen": None,
+                "_before": None, "_by_program": {program: self._programs(program)
+                                                 for program in self._by_program}}
 
 
 class SessionLog:
@@ -117,18 +141,18 @@ class SessionLog:
     the next turn, which ``add`` then keeps, lean, for the turns after it."""
 
     def __init__(self, first: int = 0) -> None:
-        self._earlier: list[RunLog] = []
+        self._earlier: tuple[RunLog, ...] = ()
         self._history = History()
         self._first = first
 
     def session(self, run_log: RunLog) -> Session:
         number = self._first + len(self._earlier)
-        return Session((*self._earlier, run_log), self._first, self._history.snapshot(number))
+        return Session(self._earlier + (run_log,), self._first, self._history.snapshot(number))
 
     def add(self, run_log: RunLog) -> None:
         kept = lean(run_log)
         self._history.add(kept, self._first + len(self._earlier))
-        self._earlier.append(kept)
+        self._earlier += (kept,)
 
 
 def lean(run_log: RunLog) -> RunLog:
