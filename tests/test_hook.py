@@ -209,4 +209,5 @@ def test_the_hook_sends_back_the_final_verdicts_of_the_turn_in_its_session(hook,
     status, out, _ = hook(payload(transcript), "--fail-on", "contradicted,unverified")
     reason = json.loads(out)["reason"]
     assert "1 claim does not hold" in reason
-    assert "evidence: `pytest tests/test_x.py` ran 2 times, every run FAILED (exit 1)" in reason
+    assert ("evidence: `kubectl apply -f k8s/app.yaml` ran 2 times, every run FAILED "
+            "(exit 1)") in reason

@@ -123,14 +123,14 @@ def test_a_refused_write_the_claim_reports_is_verified():
 
 
 @pytest.mark.parametrize("kind, target, commands", [
-    ("command_ran", "pytest tests/test_x.py",
-     [ran("head tests/test_x.py"), ran("pytest tests/test_x.py", 1),
-      ran("pytest tests/test_x.py -x", 1)]),
+    ("command_ran", "kubectl apply -f k8s/app.yaml",
+     [ran("head k8s/app.yaml"), ran("kubectl apply -f k8s/app.yaml", 1),
+      ran("kubectl apply --wait -f k8s/app.yaml", 1)]),
     ("other", "cp -r a/* b/", [ran("mkdir -p a b"), *[ran("cp -r a/* b/", 1)] * 5]),
     ("file_changed", "cp -r a/* b/", [ran("mkdir -p a b"), *[ran("cp -r a/* b/", 1)] * 5]),
-], ids=["pytest", "cp", "copied"])
+], ids=["kubectl", "cp", "copied"])
 def test_a_command_is_not_credited_with_its_pieces_in_other_commands(kind, target, commands):
-    turn = run_log(commands=commands, written=["tests/test_x.py"])
+    turn = run_log(commands=commands, written=["k8s/app.yaml"])
     engine, ruled = judged([turn], claim(kind, f"Copied it, ran `{target}`", target))
     assert engine.verdict != "contradicted"
     assert ruled.verdict == "contradicted"
@@ -139,14 +139,14 @@ def test_a_command_is_not_credited_with_its_pieces_in_other_commands(kind, targe
 
 
 @pytest.mark.parametrize("line, runs", [
-    ("cd repo && python -m pytest tests/test_x.py -x -q 2>&1 | tail -5", True),
-    ("FOO=1 uv run pytest -q tests/test_x.py", True),
-    ("pytest -q tests/other.py", False),
+    ("cd api && python -m alembic -x db=dev upgrade head 2>&1 | tail -5", True),
+    ("DB_URL=sqlite:// uv run alembic upgrade head", True),
+    ("alembic downgrade head", False),
 ])
 def test_the_runs_of_a_command_are_found_however_it_was_launched(line, runs):
     turn = run_log(commands=[ran(line, 1)])
-    engine, ruled = judged([turn], claim("other", "Ran `pytest tests/test_x.py -q`: it passes",
-                                         "pytest tests/test_x.py -q"))
+    engine, ruled = judged([turn], claim("other", "Ran `alembic upgrade head`: it worked",
+                                         "alembic upgrade head"))
     assert engine.verdict != "contradicted"
     assert (ruled.verdict == "contradicted") == runs
 
@@ -163,11 +163,11 @@ def test_a_build_said_to_pass_after_only_failed_runs_is_contradicted():
 
 
 def test_a_recapped_command_is_judged_by_the_runs_of_its_turn():
-    session = session_of(run_log(commands=[ran("mix test", 2)]), run_log(), first=4)
-    _, ruled = judged(session, claim("command_ran", "The initial `mix test` run succeeded",
-                                     "mix test"))
+    session = session_of(run_log(commands=[ran("alembic upgrade head", 2)]), run_log(), first=4)
+    _, ruled = judged(session, claim("command_ran", "The initial `alembic upgrade head` run "
+                                                    "succeeded", "alembic upgrade head"))
     assert (ruled.verdict, ruled.evidence) == (
-        "contradicted", "turn 4: `mix test` ran once, every run FAILED (exit 2)")
+        "contradicted", "turn 4: `alembic upgrade head` ran once, every run FAILED (exit 2)")
 
 
 def test_a_session_sees_only_the_turns_before_its_own():
@@ -175,18 +175,18 @@ def test_a_session_sees_only_the_turns_before_its_own():
     log.add(run_log())
     session = log.session(run_log())
     log.add(session.run_log)
-    log.add(run_log([wrote("import http from 'node:http'")], [ran("mix test", 1)],
+    log.add(run_log([wrote("import http from 'node:http'")], [ran("alembic upgrade head", 1)],
                     written=["scripts/log-server.mjs"]))
-    ran_mix = claim("command_ran", "Ran `mix test`", "mix test")
+    ran_mix = claim("command_ran", "Ran `alembic upgrade head`", "alembic upgrade head")
     for seen in (session, Session(session.turns)):
         assert [result.verdict for result in check_session(seen, [ADDED_LOG_SERVER, ran_mix])] \
             == ["unverified", "unverified"]
 
 
 def test_results_no_rule_changed_are_the_engines():
-    turn = run_log([wrote("x = 1")], [ran("pytest -q", 1)], written=["src/a.py"])
+    turn = run_log([wrote("x = 1")], [ran("alembic upgrade head", 1)], written=["src/a.py"])
     claims = [claim("file_changed", "Added `src/a.py`", "src/a.py"),
-              claim("command_ran", "Ran `pytest -q`: all pass", "pytest -q"),
+              claim("command_ran", "Ran `alembic upgrade head`", "alembic upgrade head"),
               claim("other", "All done")]
     engine = check_turn(turn, claims)
     assert apply(Session((turn,)), engine) == engine

@@ -46,9 +46,9 @@ RECAP = transcript(
                                       "content": "import http from 'node:http'\n"},
                             "File created successfully", False)],
      "Added `scripts/log-server.mjs`."),
-    ("Now run the tests.", [bash("head tests/test_x.py"), bash("pytest tests/test_x.py", 1),
-                            bash("pytest tests/test_x.py", 1)],
-     "Ran `pytest tests/test_x.py`: all tests pass.\n\n"
+    ("Now deploy it.", [bash("head k8s/app.yaml"), bash("kubectl apply -f k8s/app.yaml", 1),
+                        bash("kubectl apply -f k8s/app.yaml", 1)],
+     "Ran `kubectl apply -f k8s/app.yaml`: the rollout succeeded.\n\n"
      "Summary: I added `scripts/log-server.mjs` in the first turn."),
 )
 
@@ -69,11 +69,12 @@ def rows(*args):
 def test_rules_give_the_final_verdicts_and_keep_the_engines_beside(recap_log):
     final = [row for row in rows(recap_log) if row["turn"] == 1]
     assert [(row["verdict"], row["evidence"]) for row in final] == [
-        ("contradicted", "`pytest tests/test_x.py` ran 2 times, every run FAILED (exit 1)"),
+        ("contradicted", "`kubectl apply -f k8s/app.yaml` ran 2 times, every run FAILED "
+                         "(exit 1)"),
         ("verified", "turn 0: `scripts/log-server.mjs` in write"),
     ]
     assert [(row["engine_verdict"], row["engine_evidence"][:30]) for row in final] == [
-        ("verified", "`pytest tests/test_x.py` in co"),
+        ("verified", "`kubectl apply -f k8s/app.yaml"),
         ("unverified", "`scripts/log-server.mjs` not f"),
     ]
     unchanged = rows(recap_log)[0]
