@@ -9,6 +9,7 @@ back is plain data.
 from __future__ import annotations
 
 from dataclasses import replace
+from typing import TYPE_CHECKING, cast
 
 from proofmark_core.records.input import decoded
 from proofmark_core.records.shape import ShapeError, as_claim, split_record
@@ -16,6 +17,9 @@ from proofmark_core.records.values import as_text
 from proofmark_core.rules import Session, apply
 from proofmark_core.run.units import Event, Outcome, Unit, Where
 from proofmark_core.verdicts import ClaimResult, check_claim, check_turn
+
+if TYPE_CHECKING:
+    from proofmark_core.verify import RunLog
 
 
 def check_unit(unit: Unit, excerpts: bool = False, strict: bool = False) -> Outcome:
@@ -75,14 +79,10 @@ def ruled(events: list[Event], session: Session | None) -> list[Event]:
     """The events, their results as the product rules judge them in the session."""
     if session is None:
         return events
-    places = [index for index, (_, found, _) in enumerate(events)
-              if isinstance(found, ClaimResult)]
-    results = apply(session, [events[index][1] for index in places])  # type: ignore[misc]
-    events = list(events)
-    for index, result in zip(places, results):
-        place, _, excerpt = events[index]
-        events[index] = (place, result, excerpt)
-    return events
+    judged = iter(apply(session, [found for _, found, _ in events
+                                  if isinstance(found, ClaimResult)]))
+    return [(place, next(judged) if isinstance(found, ClaimResult) else found, excerpt)
+            for place, found, excerpt in events]
 
 
 def _alone(record: object, where: Where) -> Session | None:
@@ -90,7 +90,7 @@ def _alone(record: object, where: Where) -> Session | None:
     run_log = record.get("run_log") if isinstance(record, dict) else None
     if not isinstance(run_log, dict):
         return None
-    return Session((run_log,), where.turn or 0)  # type: ignore[arg-type]
+    return Session((cast("RunLog", run_log),), where.turn or 0)
 
 
 def _one(where: Where, run_log: object, claim: object) -> ClaimResult | str:

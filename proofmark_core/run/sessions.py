@@ -8,6 +8,7 @@ turn). A turn whose record names no agent is a session of its own.
 from __future__ import annotations
 
 from dataclasses import replace
+from typing import Any, TypeGuard
 
 from proofmark_core.records.input import decoded
 from proofmark_core.rules import SessionLog
@@ -27,7 +28,6 @@ class Sessions:
         record = item.value
         if item.error is not None or not names_its_session(record):
             return unit
-        assert isinstance(record, dict)
         source, run_log = record["source"], record["run_log"]
         key = (source.get("file"), source.get("session"))
         if key != self._key:
@@ -38,7 +38,7 @@ class Sessions:
         return replace(unit, item=item, session=session)
 
 
-def names_its_session(record: object) -> bool:
+def names_its_session(record: object) -> TypeGuard[dict[str, Any]]:
     """A turn record as an agent log or ``proofmark import`` gives it: with its run log
     and a source that names the agent."""
     if not isinstance(record, dict) or not isinstance(record.get("run_log"), dict):
