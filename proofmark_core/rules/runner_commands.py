@@ -94,6 +94,8 @@ class Invocation:
     exit_is_its: bool         # the command line's exit code is this runner's
     zero_is_its: bool         # an exit code of 0 says this runner succeeded ("a && b")
     needs_summary: bool = False  # a script of the agent's counts only if it printed one
+    # "runner && echo OK || echo FAILED": the words echoed on success and on failure.
+    echoes: tuple[str, str] | None = None
 
 
 def invocations(command: str) -> list[Invocation]:
@@ -102,8 +104,18 @@ def invocations(command: str) -> list[Invocation]:
     segments = _simple_commands(command)
     for index, (words, separator) in enumerate(segments):
         zero_is_its = all(after == "&&" for _, after in segments[index:-1])
-        found += _runners(words, separator == "", zero_is_its)
+        runners = _runners(words, separator == "", zero_is_its)
+        echoes = _echoes(segments[index:])
+        found += [replace(runner, echoes=echoes) for runner in runners] if echoes else runners
     return found
+
+
+def _echoes(segments: list[tuple[list[str], str]]) -> tuple[str, str] | None:
+    """What ``runner && echo A || echo B`` prints on success and on failure."""
+    if len(segments) != 3 or [after for _, after in segments[:2]] != ["&&", "||"]:
+        return None
+    said = [words[1:] for words, _ in segments[1:] if words[0] in ("echo", "printf")]
+    return (" ".join(said[0]), " ".join(said[1])) if len(said) == 2 else None
 
 
 def runner_of(text: str) -> Invocation | None:

@@ -48,9 +48,9 @@ def _lines(pattern: str) -> Callable[[str], Iterator[re.Match[str]]]:
 
 
 PYTEST_LINE = _lines(
-    r"^[=\s]*(?P<body>\d+ (?:passed|failed|skipped|deselected|xfailed|xpassed|errors?|"
-    r"warnings?|rerun)(?:,\s*\d+ \w+)*) in [\d.]+\s*s(?:econds)?\b.*$"
-    r"|^[=\s]*(?P<none>no tests ran)\b.*$")
+    r"^[= \t]*(?P<body>\d+ (?:passed|failed|skipped|deselected|xfailed|xpassed|errors?|"
+    r"warnings?|rerun)(?:,\s*\d+ \w+)*)(?: in [\d.]+\s*s(?:econds)?\b.*|\s*)$"
+    r"|^[= \t]*(?P<none>no tests ran)\b.*$")
 
 
 def pytest(text: str) -> Iterator[Summary]:
@@ -383,8 +383,10 @@ STATUS_LINES: tuple[tuple[re.Pattern[str], bool], ...] = tuple(
         (r"^(?:\[\w+\]\s+)?BUILD (?:SUCCESS|FAILURE)$", True),                        # maven
         (r"^\s*Build (?:succeeded|FAILED)\.$", True),                                 # dotnet
         (r"^make(?:\[\d+\])?: \*\*\* .*Error \d+.*$", False),                         # make
+        (r"^Output written on .*\.(?:pdf|dvi|xdv) \(.*$", True),                      # LaTeX
+        (r"^!  ==> Fatal error occurred, no output PDF file produced!$", False),       # LaTeX
     ))
-FAILING_WORDS_RE = re.compile(r"FAIL|[1-9]\d* errors?|found (?!no issues)|would be reformatted")
+FAILING_WORDS_RE = re.compile(r"FAIL|[1-9]\d* errors?|mods/funs, found (?!no issues)|would be reformatted")
 
 
 def status_lines(text: str) -> Iterator[Summary]:

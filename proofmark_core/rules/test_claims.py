@@ -17,6 +17,8 @@ from proofmark_core.rules.runner_commands import BUILD, LINT, TEST, TYPES, runne
 CODE_SPAN_RE = re.compile(r"`+([^`]+)`+")
 THOUSANDS_RE = re.compile(r"(?<=\d)[,\u202f\u00a0'](?=\d{3}\b)")
 PLACEHOLDER = "X{}"
+# A code span naming tests: `tests/aggregation`, `utils_tests.test_html`, `test_parse`.
+TEST_NAME_RE = re.compile(r"(?:^|[\W_])(?:tests?|specs?)(?:$|[\W_])|^test|_test\b|Tests?\b")
 
 # Success said by denying failure: taken out before looking for failure words.
 CLEAN_PHRASES_RE = re.compile(
@@ -87,7 +89,8 @@ SPAN_THEN_PASS_RE = re.compile(rf"X(?P<n>\d+)[\s:,-]+(?:(?:is|are|was|now|all|st
                                rf"shows?|says)\s+){{0,2}}(?:{PASS}){LATIN_EDGE_AFTER}", re.IGNORECASE)
 # Predicates that name their kind on their own.
 KIND_PHRASES = {
-    TEST: re.compile(r"\b\d+ (?:passed|passing)\b|^\W*0 failures\b|\bpass(?:ed)? all (?:\d+ )?tests\b|"
+    TEST: re.compile(r"\b\d+ (?:passed|passing)\b|^\W*0 failures\b|"
+                     r"\bpass(?:es|ed)? (?:all )?(?:the |its )?(?:\d+ )?(?:existing |relevant )?tests\b|"
                      r"\ball (?:\d+ )?(?:green|pass(?:ed|ing)?)\b(?! (?:X\d|a|an|the|it|to)\b)|"
                      r"测试全部通过|全部通过|すべて(?:成功|パス)|모두 통과", re.IGNORECASE),
     TYPES: re.compile(r"\bno type errors\b|\btypes? (?:are |is )?clean\b|\btype-?safe\b|"
@@ -150,14 +153,20 @@ def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
         return None
     commands = tuple(t for t in dict.fromkeys([*spans, *targets]) if _is_command(t))
     kinds = _kinds(prose, plain, spans, commands)
+    tests_named: list[str] = []
+    if not kinds and _says(PASS_BY_KIND[TEST], prose):
+        # "`utils_tests.test_html` passed", "ran `test_fix.py` and it passed"
+        tests_named = [span for span in spans if span not in commands and TEST_NAME_RE.search(span)]
+        kinds = {TEST} if tests_named else kinds
     if not kinds:
         return None
     count, part, total = _count(plain) if TEST in kinds else (None, False, None)
     skipped = SKIPPED_RE.search(plain)
-    scope = tuple(dict.fromkeys(
-        spans[int(match.group("n"))] for pattern in SCOPE_PATTERNS
-        for match in pattern.finditer(prose)
-        if int(match.group("n")) < len(spans) and spans[int(match.group("n"))] not in commands))
+    scope = tuple(dict.fromkeys([
+        *(spans[int(match.group("n"))] for pattern in SCOPE_PATTERNS
+          for match in pattern.finditer(prose)
+          if int(match.group("n")) < len(spans) and spans[int(match.group("n"))] not in commands),
+        *tests_named]))
     return TestClaim(frozenset(kinds), count, part, total,
                      int(skipped.group(1)) if skipped and TEST in kinds else None, commands, scope)
 
@@ -183,13 +192,17 @@ def _kinds(prose: str, plain: str, spans: list[str], commands: tuple[str, ...]) 
     kinds |= {kind for kind, pattern in KIND_PHRASES.items() if pattern.search(plain)}
     named = [spans[int(m.group("n"))] for m in SPAN_THEN_PASS_RE.finditer(prose)
              if int(m.group("n")) < len(spans)]
-    if not kinds and re.search(PASS, prose, re.IGNORECASE):
+    if not kinds and _says(PASS, prose):
         named += commands
     for command in named:
         found = runner_of(command)
         if found is not None:
             kinds |= found.kinds
     return kinds
+
+
+def _says(words: str, text: str) -> bool:
+    return re.search(rf"{LATIN_EDGE_BEFORE}(?:{words}){LATIN_EDGE_AFTER}", text, re.IGNORECASE) is not None
 
 
 def _passes(pattern: re.Pattern[str], text: str) -> bool:
