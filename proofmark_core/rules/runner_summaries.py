@@ -99,7 +99,7 @@ def jest(text: str) -> Iterator[Summary]:
                       ok=not failed and total > 0)
 
 
-VITEST_TESTS = _lines(r"^\s*Tests\s+(?P<body>(?:\d+ \w+(?: \|\s*)?)+)\((?P<total>\d+)\)\s*$"
+VITEST_TESTS = _lines(r"^\s*Tests\s+(?P<body>(?:\d+ \w+(?: \|\s*)?)+)\s*\((?P<total>\d+)\)\s*$"
                       r"|^(?P<none>No test files found)\b.*$")
 
 
@@ -218,11 +218,15 @@ DOTNET_RESULT = _lines(
     r"^\s*(?P<status>Passed|Failed)!\s+-\s+(?P<body>Failed:\s+\d+, Passed:\s+\d+, "
     r"Skipped:\s+\d+, Total:\s+\d+).*$"
     r"|^\s*(?P<new>Test summary: total: \d+, failed: \d+, succeeded: \d+, skipped: \d+).*$"
-    r"|^\s*(?P<build>Build succeeded|Build FAILED)\.\s*$")
+    r"|^\s*(?P<build>Build succeeded|Build FAILED)\.\s*$"
+    r"|^(?P<none>No test is available in .*)$")
 
 
 def dotnet(text: str) -> Iterator[Summary]:
     for match in DOTNET_RESULT(text):
+        if match.group("none"):
+            yield Summary(match.group("none").strip(), passed=0, total=0, ok=False)
+            continue
         if match.group("build"):
             yield Summary(match.group("build") + ".", ok=match.group("build") == "Build succeeded")
             continue
@@ -298,11 +302,15 @@ def exunit(text: str) -> Iterator[Summary]:
                       ok=not failed and total > 0, also=tests - failed - skipped if extra else None)
 
 
-DENO_RESULT = _lines(r"^(?P<status>ok|FAILED) \| (?P<body>\d+ passed.*)$")
+DENO_RESULT = _lines(r"^(?P<status>ok|FAILED) \| (?P<body>\d+ passed.*)$"
+                     r"|^(?P<none>error: No test modules found)\b.*$")
 
 
 def deno(text: str) -> Iterator[Summary]:
     for match in DENO_RESULT(text):
+        if match.group("none"):
+            yield Summary(match.group("none"), passed=0, total=0, ok=False)
+            continue
         counts = _counts(re.sub(r"\([^)]*\)", "", match.group("body")))
         passed, failed, skipped = counts.get("passed", 0), counts.get("failed", 0), counts.get("ignored", 0)
         yield Summary(" ".join(match.group(0).split()), passed, failed, skipped,
@@ -371,7 +379,7 @@ STATUS_LINES: tuple[tuple[re.Pattern[str], bool], ...] = tuple(
         (r"^Found \d+ errors? in \d+ files? \(checked \d+ source files?\)$", True),  # mypy
         (r"^\d+ errors?, \d+ warnings?, \d+ informations?\s*$", True),                # pyright
         (r"^All checks passed!$", True),                                              # ruff
-        (r"^Found \d+ errors?(?: in \d+ files?)?\.$", True),                         # ruff, tsc
+        (r"^Found \d+ errors?(?: in \S+(?: files?)?)?\.?$", True),                    # ruff, tsc
         (r"^Found \d+ errors? \(.*remaining\)\.$", True),                            # ruff --fix
         (r"^\d+ files? would be reformatted.*$", True),                              # ruff format
         (r"^\d+ files? already formatted$", True),                                    # ruff format
