@@ -20,6 +20,8 @@ def result_fields(where: Where, result: ClaimResult,
     fields = {**where.fields(), **where.turn_fields(), "kind": claim.get("kind", "other"),
               "text": claim.get("text", ""), "targets": claim.get("targets", []),
               "verdict": result.verdict, "evidence": result.evidence}
+    if result.tests is not None:
+        fields["tests"] = result.tests
     if excerpt is not None:
         fields["excerpt"] = excerpt
     return fields
