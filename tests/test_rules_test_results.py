@@ -92,12 +92,12 @@ PYTEST_11_1 = "...........s\n11 passed, 1 skipped in 0.40s\n"
      "contradicted", "`pytest -q`: 11 passed, 1 skipped in 0.40s; the claim says 12"),
     ("All tests pass.", [run("pytest -q", PYTEST_11_1)], "verified", "11 passed, 1 skipped"),
     ("All tests pass.", [run("npm test", "Tests:       1 failed, 41 passed, 42 total\n", 1)],
-     "contradicted", "1 failed, 41 passed, 42 total; the test run failed"),
+     "contradicted", "1 failed, 41 passed, 42 total; it failed"),
     ("All tests pass.", [run("pytest", "no tests ran in 0.01s\n", 5)],
-     "contradicted", "the test run ran no tests"),
+     "contradicted", "it ran no tests"),
     ("All tests pass.", [run("cargo test", "running 0 tests\n\ntest result: ok. 0 passed; 0 failed; "
                                            "0 ignored; 0 measured; 0 filtered out\n")],
-     "contradicted", "the test run ran no tests"),
+     "contradicted", "it ran no tests"),
     ("All tests pass.", [run("ls")], "unverified", "no test run in this session"),
     ("11 passed", [run("python reproduce.py", "ok\n")], "unverified", "no test run"),
     # The last run decides.
@@ -116,14 +116,16 @@ PYTEST_11_1 = "...........s\n11 passed, 1 skipped in 0.40s\n"
      "contradicted", 'it printed "BROKEN"'),
     ("Ran `mypy src`: no issues.", [run("mypy src", "Success: no issues found in 3 source files\n")],
      "verified", "Success: no issues found"),
-    ("Ran `mypy src` and it is clean", [run("mypy src", "Found 1 error in 1 file (checked 3 source files)\n", 1)],
-     "contradicted", "the type check failed"),
+    ("Ran `mypy src` and it is clean",
+     [run("mypy src", "Found 1 error in 1 file (checked 3 source files)\n", 1)],
+     "contradicted", "type check `mypy src`: Found 1 error in 1 file (checked 3 source files); it failed"),
     ("389 tests passing, credo clean",
      [run("mix test", "14 doctests, 389 tests, 0 failures\n"),
       run("mix credo", "123 mods/funs, found no issues.\n")], "verified", "found no issues"),
     ("389 tests passing, credo clean",
      [run("mix test", "14 doctests, 389 tests, 0 failures\n"),
-      run("mix credo", "123 mods/funs, found 2 warnings.\n", 2)], "contradicted", "the lint run failed"),
+      run("mix credo", "123 mods/funs, found 2 warnings.\n", 2)],
+     "contradicted", "lint run `mix credo`: 123 mods/funs, found 2 warnings.; it failed"),
     ("All 157 tests pass.",
      [run("mix test", "14 doctests, 127 tests, 0 failures\n"),
       run("npx vitest run", "      Tests  16 passed (16)\n")], "verified", "= 157 passed"),
@@ -163,7 +165,7 @@ def test_an_earlier_turn_decides_when_this_one_ran_nothing():
     earlier = turn(run("pytest", "12 passed in 0.4s\n"))
     result = judged("All 12 tests pass.", turn(), turn(), earlier, turn(run("ls")), first=2)
     assert result.verdict == "verified"
-    assert result.evidence.startswith("turn 4: `pytest`")
+    assert result.evidence.startswith("turn 4: test run `pytest`: 12 passed")
 
 
 def test_this_turn_before_earlier_ones():

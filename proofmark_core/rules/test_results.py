@@ -152,15 +152,17 @@ def _judge_kind(claim: TestClaim, kind: str, runs: list[Run],
     outcome = last.outcome_as(named=bool(named or claim.scope))
     if outcome is None:
         return None
-    where = _where(last, session)
+    lead = f"{_turn(last, session)}{NOUN[kind]}"
+    where = f"{lead} {_command(last)}"
     if outcome != PASSED:
-        return Finding("contradicted", f"{where}: {_said(last)}; the {NOUN[kind]} {outcome}", (last,))
+        return Finding("contradicted", f"{where}: {_said(last)}; it {outcome}", (last,))
     if kind != TEST or claim.count is None:
         return Finding("verified", f"{where}: {_said(last)}", (last,))
-    return _judge_count(claim, last, relevant, where)
+    return _judge_count(claim, last, relevant, lead)
 
 
-def _judge_count(claim: TestClaim, last: Run, relevant: list[Run], where: str) -> Finding:
+def _judge_count(claim: TestClaim, last: Run, relevant: list[Run], lead: str) -> Finding:
+    where = f"{lead} {_command(last)}"
     summary = last.summary
     if summary is None or summary.passed is None:
         return Finding("verified", f"{where}: {_said(last)}; the run gives no count "
@@ -171,7 +173,7 @@ def _judge_count(claim: TestClaim, last: Run, relevant: list[Run], where: str) -
     if added:
         shown = " + ".join(f"{_command(run)}: {run.summary.passed if run.summary else '?'}"
                            for run in added)
-        return Finding("verified", f"{where}: {shown} = {claim.count} passed", added)
+        return Finding("verified", f"{lead}s {shown} = {claim.count} passed", added)
     if claim.part:
         return Finding("verified", f"{where}: {_said(last)}; the claim's {claim.count} "
                                    "are some of them, not counted apart", (last,))
@@ -240,9 +242,9 @@ def _names_any(command: str, scope: tuple[str, ...]) -> bool:
     return False
 
 
-def _where(run: Run, session: Session) -> str:
-    prefix = "" if run.turn == len(session.turns) - 1 else f"turn {session.number(run.turn)}: "
-    return f"{prefix}{_command(run)}"
+def _turn(run: Run, session: Session) -> str:
+    """How evidence from an earlier turn begins; nothing for the claim's own turn."""
+    return "" if run.turn == len(session.turns) - 1 else f"turn {session.number(run.turn)}: "
 
 
 def _command(run: Run) -> str:
