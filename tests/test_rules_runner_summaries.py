@@ -151,6 +151,7 @@ def test_colour_codes_are_ignored():
     ("pytest -q", ["pytest"], True),
     ("cd app && CI=1 uv run python -m pytest -q tests/", ["pytest"], True),
     ("pytest -q | tail -5", ["pytest"], False),
+    ("pytest -q 2>&1", ["pytest"], True),
     ("python -m pytest; echo $?", ["pytest"], False),
     ("pytest || true", ["pytest"], False),
     ("bash -lc 'timeout 600 npm test'", ["npm test"], True),

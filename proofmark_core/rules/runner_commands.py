@@ -8,11 +8,16 @@ holds three); each loses its launchers (environment settings, ``timeout``, ``uv 
 from __future__ import annotations
 
 import re
-import shlex
 from dataclasses import dataclass, replace
 
 TEST, BUILD, LINT, TYPES = "tests", "build", "lint", "types"
 
+# A word (quoted parts and escapes included) or an operator; an unclosed quote runs on
+# to the end of the line.
+TOKEN_RE = re.compile(r"""(?:[^\s'"\\;&|()]|\\.?|'[^']*'?|"(?:[^"\\]|\\.)*"?)+|&&|\|\||;;|\|&|[;&|()]""")
+# "2>&1", "&> log": redirections, which hold "&" but end no command.
+REDIRECTION_RE = re.compile(r"\d*[<>]&\d*-?|&>>?")
+QUOTED_RE = re.compile(r"""'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.""")
 # Operators that end a simple command; only after "&&" is the line's exit code still
 # the runner's (the rest runs only when it succeeded).
 SEPARATORS = frozenset({"&&", "||", ";", "|", "|&", "&", "(", ")", ";;"})
@@ -82,6 +87,21 @@ SCRIPT_KINDS = (
     (re.compile(r"^(?:typecheck|type-check|types|tsc|mypy|check-types|pyright)(?:[:\-_].*)?$"),
      {TYPES}),
 )
+
+
+# A line that starts a runner names one of these (or says "test"); the others need not
+# be parsed.
+RUNNER_WORDS = frozenset({*PROGRAMS, *SUBCOMMANDS, "python", "pypy", "gradle", "gradlew", "mvn",
+                          "mvnw", "make", "gmake", "just", "task", "ninja", "cmake", "npm",
+                          "yarn", "pnpm"})
+WORD_RE = re.compile(r"[A-Za-z][\w.+-]*")
+
+
+def _may_start_runner(line: str) -> bool:
+    lowered = line.lower()
+    return "test" in lowered or any(
+        word.rstrip("0123456789.") in RUNNER_WORDS or word.split(".", 1)[0] in RUNNER_WORDS
+        for word in WORD_RE.findall(lowered))
 
 
 @dataclass(frozen=True, slots=True)
@@ -278,6 +298,9 @@ def _simple_commands(command: str) -> list[tuple[list[str], str]]:
     """The simple commands of a command line, each with the operator after it ("" last)."""
     found: list[tuple[list[str], str]] = []
     for line in _lines(command):
+        if not _may_start_runner(line):
+            found.append(([""], ";"))  # no runner here; it only ends the ones before
+            continue
         words: list[str] = []
         for token in _tokens(line):
             if token in SEPARATORS:
@@ -310,17 +333,28 @@ def _lines(command: str) -> list[str]:
 
 
 def _tokens(line: str) -> list[str]:
-    lexer = shlex.shlex(line, posix=True, punctuation_chars=";&|()")
-    lexer.whitespace_split = True
-    lexer.commenters = "#"
-    try:
-        return list(lexer)
-    except ValueError:  # an unclosed quote: read it as plain words
-        return line.split()
+    """The words and operators of a line as the shell reads them, quotes taken off; a
+    comment ends the line."""
+    tokens = []
+    for match in TOKEN_RE.finditer(REDIRECTION_RE.sub(" ", line)):
+        token = match.group(0)
+        if token.startswith("#"):
+            break
+        tokens.append(token if token in SEPARATORS or not QUOTED_RE.search(token)
+                      else QUOTED_RE.sub(_unquoted, token))
+    return tokens
+
+
+def _unquoted(match: re.Match[str]) -> str:
+    quoted = match.group(0)
+    if quoted[0] in "'\"":
+        inside = quoted[1:-1] if len(quoted) > 1 and quoted[-1] == quoted[0] else quoted[1:]
+        return inside if quoted[0] == "'" else re.sub(r'\\(["\\$`])', r"\1", inside)
+    return quoted[1:]  # a backslash and the character it escapes
 
 
 def _base(word: str) -> str:
-    return re.split(r"[\\/]", word)[-1]
+    return word.rsplit("/", 1)[-1].rsplit("\\", 1)[-1]
 
 
 def _is_path(word: str) -> bool:

@@ -98,6 +98,19 @@ KIND_PHRASES = {
                       r"erreurs? de type|erros de tipo|ошибок типов", re.IGNORECASE),
 }
 
+# Every claim this module reads holds one of these stems (lower-cased); the others, most
+# claims, are not read further.
+SUCCESS_STEMS = (
+    "pass", "green", "succe", "ok", "clean", "good", "work", "fine", "happy", "issue", "error",
+    "fail", "problem", "warning", "offen", "complaint", "regression",
+    "通过", "通過", "成功", "パス", "通り", "通っ", "통과", "성공", "pasa", "exitos", "correctamente",
+    "bestanden", "bestehen", "durch", "grün", "erfolgreich", "fehler", "sauber", "réussi",
+    "vert", "propre", "sucesso", "verde", "limp", "проход", "прош", "пройден", "успешн",
+    "зелен", "зелён", "чист", "错误", "失败", "エラー", "失敗", "오류", "에러", "실패", "erreur",
+    "échec", "erro", "falha", "fallo", "ошиб", "падени",
+)
+
+
 COUNT_PATTERNS = tuple(re.compile(pattern, re.IGNORECASE) for pattern in (
     # "all 12 tests pass", "all of the 157 tests", "all 15 SessionLive tests"
     r"\ball (?:of )?(?:the |its |our )?(?P<count>\d+)\s+(?P<words>(?:[\w-]+\s+){0,2}?)"
@@ -146,6 +159,9 @@ class TestClaim:
 
 def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
     """The claim read as a report of passing checks, or None when it is not one."""
+    lowered = text.lower()
+    if not any(stem in lowered for stem in SUCCESS_STEMS):
+        return None
     spans = CODE_SPAN_RE.findall(text)
     prose = _with_placeholders(text, spans)
     plain = THOUSANDS_RE.sub("", CODE_SPAN_RE.sub(lambda m: m.group(1), text).replace("**", ""))

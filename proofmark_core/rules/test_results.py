@@ -29,7 +29,7 @@ from proofmark_core.rules.test_claims import TestClaim, read_test_claim
 if TYPE_CHECKING:
     from proofmark_core.api import ClaimResult
     from proofmark_core.rules.context import Session
-    from proofmark_core.verify import CommandRecord, Verdict
+    from proofmark_core.verify import CommandRecord, RunLog, Verdict
 
 PASSED, FAILED, EMPTY = "passed", "failed", "ran no tests"
 NOUN = {"tests": "test run", "build": "build", "lint": "lint run", "types": "type check"}
@@ -37,6 +37,8 @@ SEVERITY: tuple[Verdict, ...] = ("contradicted", "unverified", "verified")
 SHOWN_COMMAND = 80
 SHOWN_FILES = 3
 MOST_RUNS_ADDED = 8
+CACHED_TURNS = 64
+_RUNS_OF_TURNS: dict[int, tuple[RunLog, tuple[Run, ...]]] = {}
 TEST_FILE_RE = re.compile(
     r"(?:^|[\\/])(?:tests?|specs?|__tests__)[\\/]|(?:^|[\\/])test_[^\\/]*\.py$"
     r"|_test\.(?:go|py|exs|rb|rs|cc|cpp|c)$|\.(?:spec|test)\.[cm]?[jt]sx?$|_spec\.rb$"
@@ -48,7 +50,6 @@ class Run:
     """One runner started by one command of the session."""
 
     turn: int                 # index into Session.turns
-    order: int                # position among the session's commands
     command: str
     invocation: Invocation
     exit_code: int | None     # None: unknown
@@ -91,7 +92,10 @@ class Finding:
 def judge_test_claim(session: Session, result: ClaimResult) -> ClaimResult | None:
     """The result judged by the session's runs when the claim reports passing checks;
     None when it does not, or when the runs cannot tell."""
-    claim = read_test_claim(result.claim.get("text", ""), list(result.claim.get("targets", [])))
+    text, targets = result.claim.get("text", ""), result.claim.get("targets", [])
+    if not isinstance(text, str) or not isinstance(targets, list):
+        return None
+    claim = read_test_claim(text, [target for target in targets if isinstance(target, str)])
     if claim is None:
         return None
     runs = list(session_runs(session))
@@ -112,21 +116,35 @@ def judge_test_claim(session: Session, result: ClaimResult) -> ClaimResult | Non
 
 def session_runs(session: Session) -> Iterator[Run]:
     """Every runner started in the session, in order."""
-    order = 0
     for index, run_log in enumerate(session.turns):
-        for record in run_log.get("commands", []):
-            command = record.get("command")
-            if not isinstance(command, str):
-                continue
-            found = invocations(command)
-            exit_code = _exit_code(record)
-            output = record.get("output")
-            for invocation in found:
-                summary = read_summary(invocation.runner, output, TEST in invocation.kinds) \
-                    if isinstance(output, str) else None
-                yield Run(index, order, command, invocation, exit_code, summary,
-                          _last_line(output) if isinstance(output, str) else "")
-                order += 1
+        for run in _turn_runs(run_log):
+            yield replace(run, turn=index)
+
+
+def _turn_runs(run_log: RunLog) -> tuple[Run, ...]:
+    """The runners a turn started, read once for all the claims of its session (the
+    log is kept with them, so that its id stays its own while it is cached)."""
+    key = id(run_log)
+    cached = _RUNS_OF_TURNS.pop(key, None)
+    if cached is None or cached[0] is not run_log:
+        cached = (run_log, tuple(_read_runs(run_log)))
+    _RUNS_OF_TURNS[key] = cached
+    while len(_RUNS_OF_TURNS) > CACHED_TURNS:
+        del _RUNS_OF_TURNS[next(iter(_RUNS_OF_TURNS))]
+    return cached[1]
+
+
+def _read_runs(run_log: RunLog) -> Iterator[Run]:
+    records = run_log.get("commands") if isinstance(run_log, dict) else None
+    for record in records if isinstance(records, list) else ():
+        command = record.get("command") if isinstance(record, dict) else None
+        if not isinstance(command, str):
+            continue
+        output = record.get("output")
+        output = output if isinstance(output, str) else ""
+        for invocation in invocations(command):
+            summary = read_summary(invocation.runner, output, TEST in invocation.kinds)
+            yield Run(0, command, invocation, _exit_code(record), summary, _last_line(output))
 
 
 def _judge_kind(claim: TestClaim, kind: str, runs: list[Run],
@@ -138,8 +156,9 @@ def _judge_kind(claim: TestClaim, kind: str, runs: list[Run],
         if not relevant:
             return None  # the command it names never ran: the engine's verdict stands
     elif claim.scope:
-        if any(_names_any(command, claim.scope) for command in _commands(session)):
-            relevant = [run for run in relevant if _names_any(run.command, claim.scope)]
+        names = _naming(claim.scope)
+        if any(names.search(command) for command in _commands(session)):
+            relevant = [run for run in relevant if names.search(run.command)]
             if not relevant:
                 return None  # what it names ran, but not as a runner this rule reads
         elif relevant:
@@ -215,8 +234,9 @@ def _passed(run: Run) -> int:
 
 def _commands(session: Session) -> Iterator[str]:
     for run_log in session.turns:
-        for record in run_log.get("commands", []):
-            if isinstance(record.get("command"), str):
+        records = run_log.get("commands") if isinstance(run_log, dict) else None
+        for record in records if isinstance(records, list) else ():
+            if isinstance(record, dict) and isinstance(record.get("command"), str):
                 yield record["command"]
 
 
@@ -230,16 +250,15 @@ def _runs_of(commands: list[str], runs: list[Run]) -> list[Run]:
     return [run for run in runs if run.invocation.runner in runners]
 
 
-def _names_any(command: str, scope: tuple[str, ...]) -> bool:
-    """The command names one of the claim's test targets, written as a path or a module."""
-    text = command.casefold().replace("\\", "/")
+def _naming(scope: tuple[str, ...]) -> re.Pattern[str]:
+    """What finds a command that names one of the claim's test targets, written as a
+    path or as a module (``tests/model_fields`` or ``model_fields.tests``)."""
+    spellings = set()
     for target in scope:
-        target = target.casefold().strip().removeprefix("./").rstrip("/")
-        spellings = {target, target.replace(".", "/"), target.replace("/", ".")} - {""}
-        if any(re.search(rf"(?<![\w-]){re.escape(spelling)}(?![\w-])", text)
-               for spelling in spellings):
-            return True
-    return False
+        target = target.strip().removeprefix("./").rstrip("/").replace("\\", "/")
+        spellings |= {target, target.replace(".", "/"), target.replace("/", ".")} - {""}
+    words = "|".join(map(re.escape, sorted(spellings, key=len, reverse=True)))
+    return re.compile(rf"(?<![\w-])(?:{words})(?![\w-])" if words else r"(?!)", re.IGNORECASE)
 
 
 def _turn(run: Run, session: Session) -> str:
@@ -264,7 +283,8 @@ def _said(run: Run) -> str:
 
 
 def _edited_tests(session: Session) -> str:
-    written = session.run_log.get("written", [])
+    written = session.run_log.get("written") if isinstance(session.run_log, dict) else None
+    written = written if isinstance(written, list) else []
     edited = list(dict.fromkeys(p for p in written if isinstance(p, str) and TEST_FILE_RE.search(p)))
     if not edited:
         return ""
