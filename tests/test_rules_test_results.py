@@ -67,6 +67,8 @@ def test_claims_of_passing_checks(text, kinds, count):
     "Most tests are skipped because `bs4` is missing.",
     "Updated `src/app.py`.",
     "I've created a benchmark suite for the library!",
+    "Some tests pass.",
+    "The build script passes `--release` to cargo.",
     "However, looking at the layout, `tests/` is a separate folder.",
     "测试失败了",
     "Los tests no pasan.",
@@ -156,6 +158,7 @@ def test_verdicts(text, commands, verdict, evidence):
     ("Ran `npm test`: all pass.", [run("pytest", "3 passed in 0.1s\n")]),        # npm test never ran
     ("`test_parse` passes.", [run("pytest tests/test_other.py", "3 passed in 0.1s\n")]),
     ("Updated `src/app.py`.", [run("pytest", "3 passed in 0.1s\n")]),
+    ("The login test now passes.", [run("pytest", "1 failed, 40 passed in 0.4s\n", 1)]),  # one of 40?
 ])
 def test_runs_that_cannot_tell_leave_the_engine_verdict(text, commands):
     assert judged(text, turn(*commands)) is None

@@ -39,7 +39,8 @@ NOT_SUCCESS_RE = re.compile(
     r"let(?:'s| me| us)|once|if|unless|when(?:ever)?|whether|hopefully|probably|likely|"
     r"not|no longer|never|cannot|unable|n't|except|apart from|other than|besides|unrelated|"
     r"pre-?existing|fail(?:s|ed|ing|ures?)?|errors?|errored|broken|break(?:s|ing)?|"
-    r"crash(?:es|ed|ing)?|flaky|timed? ?out|hangs?|skip(?:ping)? (?:the )?tests)\b|'ll\b|\?"
+    r"crash(?:es|ed|ing)?|flaky|timed? ?out|hangs?|skip(?:ping)? (?:the )?tests|"
+    r"(?:some|most|several|a few|half|many) (?:of (?:the |its )?)?(?:tests|specs))\b|'ll\b|\?"
     r"|失败|失敗|未通过|不通过|没有?通过|未能|无法|尚未|应该|将会|予定|はず|ません|ない(?:です)?[。.]?$|できなかった"
     r"|실패|않|못|예정"
     r"|\b(?:no|nicht|pas|não|nunca|jamais|nie)\b|\bне\b|\bfall(?:a|an|aron|ó)\b|fehlgeschlagen"
@@ -93,7 +94,7 @@ KIND_PHRASES = {
                      r"\bpass(?:es|ed)? (?:all )?(?:the |its )?(?:\d+ )?(?:existing |relevant )?tests\b|"
                      r"\ball (?:\d+ )?(?:green|pass(?:ed|ing)?)\b(?! (?:X\d|a|an|the|it|to)\b)|"
                      r"测试全部通过|全部通过|すべて(?:成功|パス)|모두 통과", re.IGNORECASE),
-    TYPES: re.compile(r"\bno type errors\b|\btypes? (?:are |is )?clean\b|\btype-?safe\b|"
+    TYPES: re.compile(r"\bno type errors\b|\btypes? (?:are |is )?clean\b|"
                       r"类型错误|型エラー|타입 (?:오류|에러)|errores de tipo|typfehler|"
                       r"erreurs? de type|erros de tipo|ошибок типов", re.IGNORECASE),
 }
@@ -127,6 +128,10 @@ COUNT_PATTERNS = tuple(re.compile(pattern, re.IGNORECASE) for pattern in (
     r"(?P<count>\d+)\s*(?:个|個|项|項|件|개|つの)?\s*(?:的\s*)?(?:测试|測試|テスト|테스트|pruebas|testes|тест\w*)",
     r"(?:测试|測試|テスト|테스트)\D{0,3}?(?P<count>\d+)\s*(?:个|個|项|項|件|개)",
 ))
+# "the login test now passes", "a regression test that passes": one test, not the suite.
+ONE_TEST_RE = re.compile(r"\b(?:the|a|an|this|that|new|my|each|one)\s+(?:[\w-]+\s+){0,2}?"
+                         r"(?:test|spec|test case)\b(?!\s+(?:suite|run|files?)\b)", re.IGNORECASE)
+ALL_TESTS_RE = re.compile(r"\b(?:all|every|entire|whole|full)\b|\btests\b|\bsuite\b", re.IGNORECASE)
 SKIPPED_RE = re.compile(r"\b(\d+) (?:skipped|pending|ignored)\b", re.IGNORECASE)
 # Words before a count that make it a count of some tests, not of the run's.
 PART_WORDS = frozenset({"new", "added", "regression", "additional", "more", "extra", "failing",
@@ -150,7 +155,7 @@ class TestClaim:
 
     kinds: frozenset[str]
     count: int | None = None      # how many tests passed
-    part: bool = False            # the count is of some of the tests only
+    part: bool = False            # it is about some of the tests only (its count too)
     total: int | None = None      # "12/12": of how many
     skipped: int | None = None
     commands: tuple[str, ...] = ()  # runner command lines the claim names
@@ -177,13 +182,14 @@ def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
     if not kinds:
         return None
     count, part, total = _count(plain) if TEST in kinds else (None, False, None)
+    one_test = TEST in kinds and bool(ONE_TEST_RE.search(prose)) and not ALL_TESTS_RE.search(prose)
     skipped = SKIPPED_RE.search(plain)
     scope = tuple(dict.fromkeys([
         *(spans[int(match.group("n"))] for pattern in SCOPE_PATTERNS
           for match in pattern.finditer(prose)
           if int(match.group("n")) < len(spans) and spans[int(match.group("n"))] not in commands),
         *tests_named]))
-    return TestClaim(frozenset(kinds), count, part, total,
+    return TestClaim(frozenset(kinds), count, part or one_test, total,
                      int(skipped.group(1)) if skipped and TEST in kinds else None, commands, scope)
 
 
