@@ -90,10 +90,11 @@ SCRIPT_KINDS = (
 
 
 # A line that starts a runner names one of these (or says "test"); the others need not
-# be parsed.
-RUNNER_WORDS = frozenset({*PROGRAMS, *SUBCOMMANDS, "python", "pypy", "gradle", "gradlew", "mvn",
-                          "mvnw", "make", "gmake", "just", "task", "ninja", "cmake", "npm",
-                          "yarn", "pnpm"})
+# be parsed. Python itself is not one: what it runs is named ("-m pytest", "-m mypy",
+# "runtests.py", "manage.py test").
+RUNNER_WORDS = frozenset({*PROGRAMS, *SUBCOMMANDS, "nose", "gradle", "gradlew", "mvn", "mvnw",
+                          "make", "gmake", "just", "task", "ninja", "cmake", "npm", "yarn",
+                          "pnpm"})
 WORD_RE = re.compile(r"[A-Za-z][\w.+-]*")
 
 

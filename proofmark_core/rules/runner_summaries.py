@@ -424,7 +424,19 @@ READERS_OF: dict[str, tuple[Reader, ...]] = {
     "rake spec": (rspec,), "phpunit": (phpunit,), "php artisan test": (phpunit,),
     "ctest": (ctest,), "mix test": (exunit,), "deno test": (deno,), "bun test": (bun,),
 }
-STATUS_RUNNERS = ("mvn", "gradle", "dotnet test")
+# Words each summary holds: an output without them is not read with that reader's
+# patterns at all.
+MARKS: dict[Reader, tuple[str, ...]] = {
+    pytest: (" passed", " failed", " error", " skipped", " deselected", "no tests ran"),
+    unittest: ("Ran ",), jest: ("Tests:", "No tests found"), vitest: ("Tests ", "No test files"),
+    mocha: (" passing",), go: ("ok ", "ok\t", "FAIL", "?   "), cargo: ("test result:", "could not compile", "Summary ["),
+    maven: ("Tests run:", "BUILD ", "No tests to run"), gradle: ("tests completed", "BUILD "),
+    dotnet: ("Passed!", "Failed!", "Test summary:", "Build ", "No test is available"),
+    rspec: (" example",), phpunit: ("OK (", "Tests: ", "No tests executed"),
+    ctest: ("tests passed", "No tests were found"), exunit: (" test, ", " tests, "),
+    deno: ("ok | ", "FAILED | ", "No test modules"), bun: (" pass\n",), googletest: ("[  ",),
+    catch2: ("All tests passed", "test cases:"), tox_or_nox: (": OK", ": FAIL", ": commands", "nox > "),
+}
 
 
 def read_summary(runner: str, output: str, tests: bool) -> Summary | None:
@@ -438,7 +450,8 @@ def read_summary(runner: str, output: str, tests: bool) -> Summary | None:
         readers = tuple(TEST_READERS.values())
         if runner in ("tox", "nox"):
             readers += (tox_or_nox,)
-    found = [summary for reader in readers for summary in reader(text)]
+    found = [summary for reader in readers if any(mark in text for mark in MARKS[reader])
+             for summary in reader(text)]
     return _combined(found)
 
 
