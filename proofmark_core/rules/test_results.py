@@ -27,7 +27,7 @@ from proofmark_core.rules.runner_summaries import Summary, read_summary
 from proofmark_core.rules.test_claims import TestClaim, read_test_claim
 
 if TYPE_CHECKING:
-    from proofmark_core.api import ClaimResult
+    from proofmark_core.verdicts import ClaimResult
     from proofmark_core.rules.context import Session
     from proofmark_core.verify import CommandRecord, RunLog, Verdict
 
