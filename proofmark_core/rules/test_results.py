@@ -238,8 +238,9 @@ def _commands(session: Session) -> Iterator[str]:
     for run_log in session.turns:
         records = run_log.get("commands") if isinstance(run_log, dict) else None
         for record in records if isinstance(records, list) else ():
-            if isinstance(record, dict) and isinstance(record.get("command"), str):
-                yield record["command"]
+            command = record.get("command") if isinstance(record, dict) else None
+            if isinstance(command, str):
+                yield command
 
 
 def _runs_of(commands: list[str], runs: list[Run]) -> list[Run]:
