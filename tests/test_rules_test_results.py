@@ -48,6 +48,7 @@ def judged(text, *turns, targets=(), verdict="unchecked", first=0):
     ("Все 12 тестов прошли.", {"tests"}, 12),
     ("构建成功", {"build"}, None),
     ("没有类型错误", {"types"}, None),
+    ("Fixed the failing test; all 12 tests pass now.", {"tests"}, 12),
 ])
 def test_claims_of_passing_checks(text, kinds, count):
     claim = read_test_claim(text, [])

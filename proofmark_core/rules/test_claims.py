@@ -33,6 +33,10 @@ CLEAN_PHRASES_RE = re.compile(
     r"|aucune? (?:erreur|échec)s?(?: de type)?|sans (?:erreur|échec)s?|sem (?:erros|falhas)(?: de tipo)?"
     r"|(?:нет|без) (?:ошибок|падений)(?: типов| типизации)?", re.IGNORECASE)
 
+# A failure the claim says was fixed is no failure reported ("fixed the failing test").
+FIXED_RE = re.compile(r"\b(?:fixed|resolved|addressed|corrected|repaired|removed)\b[^.;,]{0,40}?"
+                      r"\b(?:errors?|failures?|failing(?: tests?)?|crash(?:es)?|broken(?: tests?)?)\b",
+                      re.IGNORECASE)
 # A claim with any of these is a hedge, a plan, a denial or a report of failure.
 NOT_SUCCESS_RE = re.compile(
     r"\b(?:should|will|would|could|might|may|must|need(?:s|ed)? to|going to|expected to|"
@@ -170,7 +174,7 @@ def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
     spans = CODE_SPAN_RE.findall(text)
     prose = _with_placeholders(text, spans)
     plain = THOUSANDS_RE.sub("", CODE_SPAN_RE.sub(lambda m: m.group(1), text).replace("**", ""))
-    if NOT_SUCCESS_RE.search(CLEAN_PHRASES_RE.sub(" ", prose)):
+    if NOT_SUCCESS_RE.search(CLEAN_PHRASES_RE.sub(" ", FIXED_RE.sub(" ", prose))):
         return None
     commands = tuple(t for t in dict.fromkeys([*spans, *targets]) if _is_command(t))
     kinds = _kinds(prose, plain, spans, commands)
