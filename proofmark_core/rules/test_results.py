@@ -37,7 +37,8 @@ SEVERITY: tuple[Verdict, ...] = ("contradicted", "unverified", "verified")
 SHOWN_COMMAND = 80
 SHOWN_FILES = 3
 MOST_RUNS_ADDED = 8
-CACHED_TURNS = 64
+# The runs of the turns of the session being checked, by the id of their run log (held,
+# so that the id stays its own).
 _RUNS_OF_TURNS: dict[int, tuple[RunLog, tuple[Run, ...]]] = {}
 TEST_FILE_RE = re.compile(
     r"(?:^|[\\/])(?:tests?|specs?|__tests__)[\\/]|(?:^|[\\/])test_[^\\/]*\.py$"
@@ -115,23 +116,17 @@ def judge_test_claim(session: Session, result: ClaimResult) -> ClaimResult | Non
 
 
 def session_runs(session: Session) -> Iterator[Run]:
-    """Every runner started in the session, in order."""
+    """Every runner started in the session, in order. Each turn's are read once for all
+    the claims of the session, and kept only while its turns are being checked."""
+    alive = {id(run_log) for run_log in session.turns}
+    for key in [key for key in _RUNS_OF_TURNS if key not in alive]:
+        del _RUNS_OF_TURNS[key]
     for index, run_log in enumerate(session.turns):
-        for run in _turn_runs(run_log):
+        cached = _RUNS_OF_TURNS.get(id(run_log))
+        if cached is None or cached[0] is not run_log:
+            cached = _RUNS_OF_TURNS[id(run_log)] = (run_log, tuple(_read_runs(run_log)))
+        for run in cached[1]:
             yield replace(run, turn=index)
-
-
-def _turn_runs(run_log: RunLog) -> tuple[Run, ...]:
-    """The runners a turn started, read once for all the claims of its session (the
-    log is kept with them, so that its id stays its own while it is cached)."""
-    key = id(run_log)
-    cached = _RUNS_OF_TURNS.pop(key, None)
-    if cached is None or cached[0] is not run_log:
-        cached = (run_log, tuple(_read_runs(run_log)))
-    _RUNS_OF_TURNS[key] = cached
-    while len(_RUNS_OF_TURNS) > CACHED_TURNS:
-        del _RUNS_OF_TURNS[next(iter(_RUNS_OF_TURNS))]
-    return cached[1]
 
 
 def _read_runs(run_log: RunLog) -> Iterator[Run]:
