@@ -49,6 +49,8 @@ def judged(text, *turns, targets=(), verdict="unchecked", first=0):
     ("构建成功", {"build"}, None),
     ("没有类型错误", {"types"}, None),
     ("Fixed the failing test; all 12 tests pass now.", {"tests"}, 12),
+    ("14 doctests, 65 tests, 0 failures", {"tests"}, 65),
+    ("Verified that all tests pass.", {"tests"}, None),
 ])
 def test_claims_of_passing_checks(text, kinds, count):
     claim = read_test_claim(text, [])
@@ -69,6 +71,8 @@ def test_claims_of_passing_checks(text, kinds, count):
     "Updated `src/app.py`.",
     "I've created a benchmark suite for the library!",
     "Some tests pass.",
+    "Test utilities and examples for the useTodos hook",
+    "This hook verifies that all unit tests pass before the agent stops.",
     "The build script passes `--release` to cargo.",
     "However, looking at the layout, `tests/` is a separate folder.",
     "测试失败了",

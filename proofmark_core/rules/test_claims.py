@@ -44,7 +44,8 @@ NOT_SUCCESS_RE = re.compile(
     r"not|no longer|never|cannot|unable|n't|except|apart from|other than|besides|unrelated|"
     r"pre-?existing|fail(?:s|ed|ing|ures?)?|errors?|errored|broken|break(?:s|ing)?|"
     r"crash(?:es|ed|ing)?|flaky|timed? ?out|hangs?|skip(?:ping)? (?:the )?tests|"
-    r"(?:some|most|several|a few|half|many) (?:of (?:the |its )?)?(?:tests|specs))\b|'ll\b|\?"
+    r"(?:some|most|several|a few|half|many) (?:of (?:the |its )?)?(?:tests|specs)|"
+    r"(?:verif(?:y|ies)|checks?|ensures?|confirms?|asserts?|make sure) that)\b|'ll\b|\?"
     r"|失败|失敗|未通过|不通过|没有?通过|未能|无法|尚未|应该|将会|予定|はず|ません|ない(?:です)?[。.]?$|できなかった"
     r"|실패|않|못|예정"
     r"|\b(?:no|nicht|pas|não|nunca|jamais|nie)\b|\bне\b|\bfall(?:a|an|aron|ó)\b|fehlgeschlagen"
@@ -86,7 +87,7 @@ LATIN_EDGE_AFTER = r"(?![A-Za-z0-9_\-\u00c0-\u024f\u0400-\u04ff])"
 # Subject, then its predicate within the same clause.
 SUBJECT_THEN_PASS = {
     kind: re.compile(rf"{LATIN_EDGE_BEFORE}(?:{subject}){LATIN_EDGE_AFTER}[^.;!?。；！？]{{0,40}}?"
-                     rf"(?:{PASS_BY_KIND[kind]}){LATIN_EDGE_AFTER}", re.IGNORECASE)
+                     rf"{LATIN_EDGE_BEFORE}(?:{PASS_BY_KIND[kind]}){LATIN_EDGE_AFTER}", re.IGNORECASE)
     for kind, subject in SUBJECTS.items()
 }
 # A runner's code span and its predicate: "`credo` clean", "`mypy src`: no issues".
@@ -124,7 +125,7 @@ COUNT_PATTERNS = tuple(re.compile(pattern, re.IGNORECASE) for pattern in (
     r"\b(?P<count>\d+)\s*(?:/|of|out of)\s*(?P<total>\d+)\s+(?P<words>(?:[\w-]+\s+){0,2}?)"
     r"(?:tests?|specs?|test cases?|examples)\b",
     # "389 tests passing", "87 tests, 0 failures", "116 tests passed"
-    rf"\b(?P<count>\d+)\s+(?P<words>(?:[\w-]+\s+){{0,2}}?)(?:tests?|specs?|test cases?|examples|doctests)\b"
+    rf"\b(?P<count>\d+)\s+(?P<words>(?:[\w-]+\s+){{0,2}}?)(?:tests?|specs?|test cases?|examples)\b"
     rf"(?=[^.;!?]{{0,30}}?{PASS_BY_KIND[TEST]})",
     # "116 passed", "41 passing": a runner's own words
     r"\b(?P<count>\d+) (?:passed|passing)\b",
