@@ -12,9 +12,10 @@ from dataclasses import dataclass, replace
 
 TEST, BUILD, LINT, TYPES = "tests", "build", "lint", "types"
 
-# A word (quoted parts and escapes included) or an operator; an unclosed quote runs on
-# to the end of the line.
-TOKEN_RE = re.compile(r"""(?:[^\s'"\\;&|()]|\\.?|'[^']*'?|"(?:[^"\\]|\\.)*"?)+|&&|\|\||;;|\|&|[;&|()]""")
+# A comment, a line end, a word (quoted parts and escapes included, over several lines
+# if need be) or an operator; an unclosed quote runs on to the end.
+TOKEN_RE = re.compile(r"""(?<![^\s;&|()])#[^\n]*|\n"""
+                      r"""|(?:[^\s'"\\;&|()]|\\.?|'[^']*'?|"(?:[^"\\]|\\.)*"?)+|&&|\|\||;;|\|&|[;&|()]""")
 # "2>&1", "&> log": redirections, which hold "&" but end no command.
 REDIRECTION_RE = re.compile(r"\d*[<>]&\d*-?|&>>?")
 QUOTED_RE = re.compile(r"""'[^']*'?|"(?:[^"\\]|\\.)*"?|\\.""")
@@ -98,8 +99,8 @@ RUNNER_WORDS = frozenset({*PROGRAMS, *SUBCOMMANDS, "nose", "gradle", "gradlew", 
 WORD_RE = re.compile(r"[A-Za-z][\w.+-]*")
 
 
-def _may_start_runner(line: str) -> bool:
-    lowered = line.lower()
+def _may_start_runner(text: str) -> bool:
+    lowered = text.lower()
     return "test" in lowered or any(
         word.rstrip("0123456789.") in RUNNER_WORDS or word.split(".", 1)[0] in RUNNER_WORDS
         for word in WORD_RE.findall(lowered))
@@ -297,22 +298,21 @@ def _without_launchers(words: list[str]) -> list[str]:
 
 def _simple_commands(command: str) -> list[tuple[list[str], str]]:
     """The simple commands of a command line, each with the operator after it ("" last)."""
+    text = "\n".join(_lines(command))
+    if not _may_start_runner(text):
+        return []
     found: list[tuple[list[str], str]] = []
-    for line in _lines(command):
-        if not _may_start_runner(line):
-            found.append(([""], ";"))  # no runner here; it only ends the ones before
-            continue
-        words: list[str] = []
-        for token in _tokens(line):
-            if token in SEPARATORS:
-                if words:
-                    found.append((words, token))
-                words = []
-            else:
-                words.append(token)
-        if words:
-            found.append((words, ";"))
-    if found:
+    words: list[str] = []
+    for token in _tokens(text):
+        if token in SEPARATORS or token == "\n":
+            if words:
+                found.append((words, ";" if token == "\n" else token))
+            words = []
+        else:
+            words.append(token)
+    if words:
+        found.append((words, ""))
+    elif found:
         found[-1] = (found[-1][0], "")
     return found
 
@@ -333,14 +333,14 @@ def _lines(command: str) -> list[str]:
     return lines
 
 
-def _tokens(line: str) -> list[str]:
-    """The words and operators of a line as the shell reads them, quotes taken off; a
-    comment ends the line."""
+def _tokens(text: str) -> list[str]:
+    """The words, operators and line ends of a command as the shell reads them, quotes
+    taken off (a quoted word may span lines) and comments left out."""
     tokens = []
-    for match in TOKEN_RE.finditer(REDIRECTION_RE.sub(" ", line)):
+    for match in TOKEN_RE.finditer(REDIRECTION_RE.sub(" ", text)):
         token = match.group(0)
         if token.startswith("#"):
-            break
+            continue
         tokens.append(token if token in SEPARATORS or not QUOTED_RE.search(token)
                       else QUOTED_RE.sub(_unquoted, token))
     return tokens
