@@ -71,6 +71,7 @@ def test_claims_of_passing_checks(text, kinds, count):
     "Updated `src/app.py`.",
     "I've created a benchmark suite for the library!",
     "Some tests pass.",
+    "| 5 | Run linting | ⏳ Todo | Ensure code passes make lint |",
     "Test utilities and examples for the useTodos hook",
     "This hook verifies that all unit tests pass before the agent stops.",
     "The build script passes `--release` to cargo.",
@@ -83,6 +84,7 @@ def test_not_claims_of_passing_checks(text):
 
 
 def test_counts_of_some_tests_are_told_apart():
+    assert read_test_claim("The GPU tests run and the first two pass successfully.", []).part
     assert read_test_claim("All 15 SessionLive tests pass", []).part
     assert read_test_claim("Added 3 new tests, all passing", []).part
     assert not read_test_claim("All 12 unit tests pass", []).part
@@ -136,6 +138,13 @@ PYTEST_11_1 = "...........s\n11 passed, 1 skipped in 0.40s\n"
     ("All 157 tests pass.",
      [run("mix test", "14 doctests, 127 tests, 0 failures\n"),
       run("npx vitest run", "      Tests  16 passed (16)\n")], "verified", "= 157 passed"),
+    ("All 8 tests pass.", [run("mix test test/a_test.exs", "8 tests, 0 failures\n"),
+                           run("mix test", "14 doctests, 87 tests, 0 failures\n")],
+     "verified", "`mix test test/a_test.exs`: 8 tests, 0 failures; the last, `mix test`, passed too"),
+    ("All 8 tests pass.", [run("mix test test/a_test.exs", "8 tests, 0 failures\n"),
+                           run("mix test test/a_test.exs", "1 test, 1 failure\n", 2),
+                           run("mix test", "14 doctests, 87 tests, 0 failures\n")],
+     "contradicted", "the claim says 8"),
     ("All 15 SessionLive tests pass.",
      [run("mix test test/app_web/live/session_live_test.exs", "15 tests, 0 failures\n")],
      "verified", "15 tests, 0 failures"),

@@ -45,7 +45,8 @@ NOT_SUCCESS_RE = re.compile(
     r"pre-?existing|fail(?:s|ed|ing|ures?)?|errors?|errored|broken|break(?:s|ing)?|"
     r"crash(?:es|ed|ing)?|flaky|timed? ?out|hangs?|skip(?:ping)? (?:the )?tests|"
     r"(?:some|most|several|a few|half|many) (?:of (?:the |its )?)?(?:tests|specs)|"
-    r"(?:verif(?:y|ies)|checks?|ensures?|confirms?|asserts?|make sure) that)\b|'ll\b|\?"
+    r"(?:verif(?:y|ies)|checks?|ensures?|confirms?|asserts?|make sure) that|to-?do)\b|'ll\b|\?|⏳|\[ \]"
+    r"|(?:^|[|:;]\s*)(?:ensure|make sure|verify|check|confirm|run)\b"
     r"|失败|失敗|未通过|不通过|没有?通过|未能|无法|尚未|应该|将会|予定|はず|ません|ない(?:です)?[。.]?$|できなかった"
     r"|실패|않|못|예정"
     r"|\b(?:no|nicht|pas|não|nunca|jamais|nie)\b|\bне\b|\bfall(?:a|an|aron|ó)\b|fehlgeschlagen"
@@ -136,6 +137,8 @@ COUNT_PATTERNS = tuple(re.compile(pattern, re.IGNORECASE) for pattern in (
 # "the login test now passes", "a regression test that passes": one test, not the suite.
 ONE_TEST_RE = re.compile(r"\b(?:the|a|an|this|that|new|my|each|one)\s+(?:[\w-]+\s+){0,2}?"
                          r"(?:test|spec|test case)\b(?!\s+(?:suite|run|files?)\b)", re.IGNORECASE)
+SOME_TESTS_RE = re.compile(r"\b(?:first|last|other|remaining)\s+(?:[\w-]+\s+)?(?:tests?|specs?|ones|two|three|few)\b",
+                           re.IGNORECASE)
 ALL_TESTS_RE = re.compile(r"\b(?:all|every|entire|whole|full)\b|\btests\b|\bsuite\b", re.IGNORECASE)
 SKIPPED_RE = re.compile(r"\b(\d+) (?:skipped|pending|ignored)\b", re.IGNORECASE)
 # Words before a count that make it a count of some tests, not of the run's.
@@ -187,7 +190,8 @@ def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
     if not kinds:
         return None
     count, part, total = _count(plain) if TEST in kinds else (None, False, None)
-    one_test = TEST in kinds and bool(ONE_TEST_RE.search(prose)) and not ALL_TESTS_RE.search(prose)
+    one_test = TEST in kinds and (bool(SOME_TESTS_RE.search(prose)) or (
+        bool(ONE_TEST_RE.search(prose)) and not ALL_TESTS_RE.search(prose)))
     skipped = SKIPPED_RE.search(plain)
     scope = tuple(dict.fromkeys([
         *(spans[int(match.group("n"))] for pattern in SCOPE_PATTERNS

@@ -187,9 +187,14 @@ def _judge_count(claim: TestClaim, last: Run, relevant: list[Run], lead: str) ->
         return Finding("verified", f"{where}: {_said(last)}", (last,))
     added = _adding_up(claim.count, last, relevant)
     if added:
-        shown = " + ".join(f"{_command(run)}: {run.summary.passed if run.summary else '?'}"
-                           for run in added)
-        return Finding("verified", f"{lead}s {shown} = {claim.count} passed", added)
+        if len(added) == 1:
+            evidence = f"{lead} {_command(added[0])}: {_said(added[0])}"
+        else:
+            shown = " + ".join(f"{_command(run)}: {_passed(run)}" for run in added)
+            evidence = f"{lead}s {shown} = {claim.count} passed"
+        if last not in added:
+            evidence += f"; the last, {_command(last)}, passed too"
+        return Finding("verified", evidence, added)
     if claim.part:
         return Finding("verified", f"{where}: {_said(last)}; the claim's {claim.count} "
                                    "are some of them, not counted apart", (last,))
@@ -207,26 +212,35 @@ def _counts_match(claim: TestClaim, summary: Summary) -> bool:
 
 
 def _adding_up(count: int | None, last: Run, relevant: list[Run]) -> tuple[Run, ...]:
-    """Passing runs of the deciding turn whose counts add up to the claim's: the latest
-    run of each command, the deciding one among them."""
+    """Passing runs of the deciding turn whose counts add up to the claim's ("8 tests"
+    of one file, then the whole suite; 127 + 14 + 16 = "all 157 tests"): the latest run
+    of each command, at most a few of them."""
     latest: dict[str, Run] = {}
     for run in relevant:
         if run.turn == last.turn:
-            latest[" ".join(run.invocation.words.split())] = run
-    others = [run for run in latest.values() if run is not last and run.outcome == PASSED
-              and run.summary is not None and run.summary.passed is not None][-MOST_RUNS_ADDED:]
-    counts_of_last = {c for c in (last.summary.passed, last.summary.also) if c is not None} \
-        if last.summary else set()
-    for size in range(1, len(others) + 1):
-        for chosen in combinations(others, size):
-            rest = sum(_passed(run) for run in chosen)
-            if any(rest + own == count for own in counts_of_last):
-                return (*chosen, last)
+            latest[_normal(run.invocation.words)] = run
+    passing = [run for run in latest.values() if run.outcome == PASSED
+               and run.summary is not None and run.summary.passed is not None][-MOST_RUNS_ADDED:]
+    for size in range(1, len(passing) + 1):
+        for chosen in combinations(passing, size):
+            if count in _sums(chosen):
+                return chosen
     return ()
 
 
+def _sums(runs: tuple[Run, ...]) -> set[int]:
+    """What the runs may add up to, each counting what passed (or, for ExUnit, its
+    tests without the doctests)."""
+    sums = {0}
+    for run in runs:
+        own = {c for c in (run.summary.passed, run.summary.also) if c is not None} \
+            if run.summary else {0}
+        sums = {total + count for total in sums for count in own}
+    return sums
+
+
 def _passed(run: Run) -> int:
-    return run.summary.passed or 0 if run.summary else 0
+    return (run.summary.passed or 0) if run.summary else 0
 
 
 def _commands(session: Session) -> Iterator[str]:
