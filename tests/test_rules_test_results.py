@@ -72,6 +72,7 @@ def test_claims_of_passing_checks(text, kinds, count):
     "I've created a benchmark suite for the library!",
     "Some tests pass.",
     "| 5 | Run linting | ⏳ Todo | Ensure code passes make lint |",
+    "Ensure lint passes before merging.",
     "Test utilities and examples for the useTodos hook",
     "This hook verifies that all unit tests pass before the agent stops.",
     "The build script passes `--release` to cargo.",

@@ -37,9 +37,6 @@ SEVERITY: tuple[Verdict, ...] = ("contradicted", "unverified", "verified")
 SHOWN_COMMAND = 80
 SHOWN_FILES = 3
 MOST_RUNS_ADDED = 8
-# The runs of the turns of the session being checked, by the id of their run log (held,
-# so that the id stays its own).
-_RUNS_OF_TURNS: dict[int, tuple[RunLog, tuple[Run, ...]]] = {}
 TEST_FILE_RE = re.compile(
     r"(?:^|[\\/])(?:tests?|specs?|__tests__)[\\/]|(?:^|[\\/])test_[^\\/]*\.py$"
     r"|_test\.(?:go|py|exs|rb|rs|cc|cpp|c)$|\.(?:spec|test)\.[cm]?[jt]sx?$|_spec\.rb$"
@@ -83,8 +80,15 @@ class Run:
         return FAILED if self.exit_code != 0 and self.invocation.exit_is_its else None
 
 
+# The runs of the turns of the session being checked, by the id of their run log (held,
+# so that the id stays its own).
+_RUNS_OF_TURNS: dict[int, tuple[RunLog, tuple[Run, ...]]] = {}
+
+
 @dataclass(frozen=True, slots=True)
 class Finding:
+    """What the runs say of one kind of check the claim reports."""
+
     verdict: Verdict
     evidence: str
     runs: tuple[Run, ...] = ()
@@ -268,7 +272,8 @@ def _naming(scope: tuple[str, ...]) -> re.Pattern[str]:
     spellings = set()
     for target in scope:
         target = target.strip().removeprefix("./").rstrip("/").replace("\\", "/")
-        spellings |= {target, target.replace(".", "/"), target.replace("/", ".")} - {""}
+        spellings |= {target, target.replace(".", "/"), target.replace("/", "."),
+                      target.replace("/", "\\")} - {""}
     words = "|".join(map(re.escape, sorted(spellings, key=len, reverse=True)))
     return re.compile(rf"(?<![\w-])(?:{words})(?![\w-])" if words else r"(?!)", re.IGNORECASE)
 
