@@ -3,7 +3,7 @@ runner commands recognised however they are launched."""
 
 import pytest
 
-from proofmark_core.rules.runner_commands import invocations
+from proofmark_core.claims.runners import invocations
 from proofmark_core.rules.runner_summaries import read_summary
 
 PYTEST_OK = ("collected 118 items\n\ntests/test_a.py ......\n\n"

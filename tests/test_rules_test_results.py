@@ -3,8 +3,9 @@
 import pytest
 
 from proofmark_core.api import ClaimResult
+from proofmark_core.claims import extract_claims
 from proofmark_core.rules.context import Session
-from proofmark_core.rules.test_claims import read_test_claim
+from proofmark_core.claims.test_results import read_test_claim
 from proofmark_core.rules.test_results import judge_test_claim
 
 
@@ -216,3 +217,15 @@ def test_runs_added_up_are_reported_summed():
                                                 run("npx vitest run", "      Tests  16 passed (16)\n")))
     assert result.tests == {"runner": "mix test + vitest", "passed": 157, "failed": 0,
                             "skipped": 0, "total": 157, "exit_code": 0}
+
+
+@pytest.mark.parametrize(("message", "kept"), [
+    ("The suite is green.", True),
+    ("389 tests passing, credo clean.", True),
+    ("No type errors.", True),
+    ("テストはすべて成功しました。", True),
+    ("Tests should pass now.", False),
+    ("Next steps:\n- make sure the suite is green", False),
+])
+def test_extraction_keeps_reports_of_passing_checks(message, kept):
+    assert bool(extract_claims([message])) is kept

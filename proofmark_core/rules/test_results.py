@@ -22,9 +22,9 @@ from dataclasses import dataclass, replace
 from itertools import combinations
 from typing import TYPE_CHECKING
 
-from proofmark_core.rules.runner_commands import TEST, Invocation, invocations
+from proofmark_core.claims.runners import TEST, Invocation, invocations
 from proofmark_core.rules.runner_summaries import Summary, read_summary
-from proofmark_core.rules.test_claims import TestClaim, read_test_claim
+from proofmark_core.claims.test_results import TestClaim, read_test_claim
 
 if TYPE_CHECKING:
     from proofmark_core.verdicts import ClaimResult

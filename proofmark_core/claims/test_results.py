@@ -12,7 +12,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 
-from proofmark_core.rules.runner_commands import BUILD, LINT, TEST, TYPES, runner_of
+from proofmark_core.claims.runners import BUILD, LINT, TEST, TYPES, runner_of
 
 CODE_SPAN_RE = re.compile(r"`+([^`]+)`+")
 THOUSANDS_RE = re.compile(r"(?<=\d)[,\u202f\u00a0'](?=\d{3}\b)")
