@@ -85,7 +85,8 @@ def test_machine_formats_carry_place_claim_verdict_and_summary(output_format):
         claim = records[res["record"]]["claims"][res["claim"]]
         assert (res["file"], res["line"]) == (str(CLAIMS), res["record"] + 1)
         assert (res["kind"], res["text"]) == (claim["kind"], claim["text"])
-    assert results[1]["evidence"] == "`pytest -q` ran but FAILED (exit 1)"
+    assert results[1]["evidence"] == "test run `pytest -q`: 1 failed, 11 passed in 0.42s; it failed"
+    assert results[1]["engine_evidence"] == "`pytest -q` ran but FAILED (exit 1)"
     assert summary == {"records": 2, "claims": 8, "errors": 0,
                        "verdicts": Counter(EXAMPLE_VERDICTS)}
     assert errors == []
@@ -93,7 +94,7 @@ def test_machine_formats_carry_place_claim_verdict_and_summary(output_format):
 
 def test_shipped_turn_example_reports_what_the_engine_says():
     turn = EXAMPLES / "turn.json"
-    done = run("check", "--format", "jsonl", turn)
+    done = run("check", "--strict", "--format", "jsonl", turn)
     results, last = jsonl_results(done.stdout)
     assert (done.returncode, done.stderr) == (1, b"")
     record = json.loads(turn.read_text())

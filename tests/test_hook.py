@@ -23,7 +23,7 @@ REASON = (
     "proofmark checked the claims of your closing message against what this turn wrote, "
     "ran and saw; 1 claim does not hold:\n"
     "- contradicted: Ran `pytest -q`: all tests pass.\n"
-    "  evidence: `pytest -q` ran but FAILED (exit 1)\n"
+    "  evidence: test run `pytest -q`: 1 failed, 5 passed; it failed\n"
     "Fix the work so that the claim holds, or correct the claim in your reply; say plainly "
     "what was not done.")
 BLOCK = json.dumps({"decision": "block", "reason": REASON}) + "\n"

@@ -4,6 +4,7 @@ policy naming the page's own script and style, claims worst first."""
 import base64
 import gzip
 import hashlib
+import html
 import io
 import json
 import re
@@ -108,4 +109,20 @@ def test_a_result_with_only_a_verdict_shows_no_placeholder_words():
     text = page([{"verdict": "unchecked"}])
     static = text[text.index("<noscript>"):text.index("</noscript>")]
     assert "None" not in static and "null" not in static
-    assert data_of(text)["rows"] == [[0, None, 3, 0, "", "", [], None]]
+    assert data_of(text)["rows"] == [[0, None, 3, 0, "", "", [], None, None]]
+
+
+@pytest.mark.parametrize(("tests", "shown"), [
+    ({"runner": "pytest", "passed": 11, "failed": 0, "skipped": 1, "total": 12, "exit_code": 0},
+     "pytest: 11 passed, 0 failed, 1 skipped, 12 total; exit 0"),
+    ({"runner": "./tests/unit_tests", "passed": None, "failed": 0, "skipped": 0, "total": None,
+      "exit_code": 139}, "./tests/unit_tests: 0 failed, 0 skipped; exit 139"),
+    ({"runner": HOSTILE[0], "passed": "12", "exit_code": None}, HOSTILE[0]),
+    ("not a run", None),
+])
+def test_the_test_run_a_claim_was_judged_by_is_shown_beside_it(tests, shown):
+    text = page([result(tests=tests)])
+    assert data_of(text)["rows"][0][8] == shown
+    static = re.search(r"<article.*</article>", text)[0]
+    assert (f"<p class=r>{html.escape(shown, quote=False)}<p class=e>" in static) if shown \
+        else "class=r" not in static

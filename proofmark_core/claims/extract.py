@@ -32,6 +32,7 @@ from proofmark_core.claims._targets import (
     looks_like_script,
 )
 from proofmark_core.claims._verbs import VerbClass
+from proofmark_core.claims.test_results import read_test_claim
 from proofmark_core.claims._wording import (
     VerbUse,
     announces,
@@ -90,6 +91,9 @@ def _claim(unit: Unit) -> Claim | None:
     uses = verb_uses(targets.prose, listed=unit.place == "item")
     if _only_blocked(uses):
         return None  # work announced, advised or denied, not reported
+    if not targets.names and not uses and unit.place != "heading" \
+            and read_test_claim(unit.text, []) is not None:
+        return _made("other", unit, targets)  # "the suite is green", "no type errors"
     if not targets.names and (not uses or unit.place == "heading" or is_lead_in(unit.text)):
         return None  # nothing to check and no work reported, or a bare heading or lead-in
     done = [use for use in uses if use.state == "done"]

@@ -159,7 +159,7 @@ def _static_claims(run: Run) -> Iterator[str]:
     groups, files, agents = list(run.groups), list(run.files), list(run.agents)
     sessions, kinds = list(run.sessions), list(run.kinds)
     verdict_now = file_now = group_now = -1
-    for group_number, claim, verdict, kind, text, evidence, marks, excerpt in run.rows():
+    for group_number, claim, verdict, kind, text, evidence, marks, excerpt, tests in run.rows():
         group = groups[group_number]
         if verdict != verdict_now:
             count = run.overall.verdicts[SEVERITY[verdict]]
@@ -175,9 +175,10 @@ def _static_claims(run: Run) -> Iterator[str]:
         shown_excerpt = "" if excerpt is None else f"<pre>{_marked(excerpt, marks)}</pre>"
         # End tags of paragraphs left out, as HTML allows, to keep large pages small.
         number = "" if claim is None else f" claim {claim}"
+        shown_run = "" if tests is None else f"<p class=r>{_h(tests)}"
         yield (f"<article class=v{verdict}><p class=h><b>{SEVERITY[verdict]}</b> "
                f"<i>{_h(kinds[kind])}</i>{number}<p class=t>{_marked(text, marks)}"
-               f"<p class=e>{_h(evidence)}{shown_excerpt}</article>\n")
+               f"{shown_run}<p class=e>{_h(evidence)}{shown_excerpt}</article>\n")
 
 
 def _turn_heading(group: Group, session: str) -> str:

@@ -24,8 +24,11 @@ NO_AGENT = "turn records"
 BACKTICKED_RE = re.compile("`([^`]+)`")
 
 # A claim as the page keeps it: its group, claim number, verdict (an index into
-# SEVERITY), kind number, text, evidence, marks and excerpt.
-Row = tuple[int, "int | None", int, int, str, str, list[str], "str | None"]
+# SEVERITY), kind number, text, evidence, marks, excerpt, and the test run it was
+# judged by, as a line.
+Row = tuple[int, "int | None", int, int, str, str, list[str], "str | None", "str | None"]
+# The counts of a test run, in the order the line gives them.
+RUN_COUNTS = ("passed", "failed", "skipped", "total")
 
 
 @dataclass(frozen=True, slots=True)
@@ -101,7 +104,7 @@ class Run:
         row: Row = (self.groups.setdefault(group, len(self.groups)), claim,
                     SEVERITY.index(verdict), self.kinds.number(_text(fields.get("kind", "other"))),
                     _text(fields.get("text")), evidence, _marks(fields.get("targets"), evidence),
-                    None if excerpt is None else _text(excerpt))
+                    None if excerpt is None else _text(excerpt), tests_line(fields.get("tests")))
         self._buckets[verdict].write(json.dumps(row, ensure_ascii=False) + "\n")
         for counts, key in ((self.per_file, file), (self.per_agent, agent)):
             counts.setdefault(key, Counts(first_seen=len(counts))).verdicts[verdict] += 1
@@ -126,6 +129,19 @@ class Run:
     def close(self) -> None:
         for bucket in self._buckets.values():
             bucket.close()
+
+
+def tests_line(tests: object) -> str | None:
+    """The test run a claim was judged by, as one line: "pytest: 11 passed, 0 failed,
+    1 skipped, 12 total; exit 0"."""
+    if not isinstance(tests, Mapping):
+        return None
+    counts = ", ".join(f"{number} {name}" for name in RUN_COUNTS
+                       if (number := number_or_none(tests.get(name))) is not None)
+    exit_code = number_or_none(tests.get("exit_code"))
+    line = _text(tests.get("runner")) or "run"
+    line += f": {counts}" if counts else ""
+    return line + ("" if exit_code is None else f"; exit {exit_code}")
 
 
 def _marks(targets: object, evidence: str) -> list[str]:

@@ -23,6 +23,8 @@ def result_fields(where: Where, result: ClaimResult,
     if result.engine_verdict is not None:  # a product rule changed the engine's finding
         fields["engine_verdict"] = result.engine_verdict
         fields["engine_evidence"] = result.engine_evidence
+    if result.tests is not None:
+        fields["tests"] = result.tests
     if excerpt is not None:
         fields["excerpt"] = excerpt
     return fields

@@ -2,8 +2,8 @@
 
 The engine judges a claim against its own turn, literal by literal. These rules look
 at the claim's session and its wording as a reader of the log would: a recap of an
-earlier turn, an honest report of a failure, a write that was refused, a command that
-ran only with failures. A rule that changes a verdict says so in the evidence, and the
+earlier turn, a claim of test results judged by the runner's own summary, an honest
+report of a failure, a write that was refused, a command that ran only with failures. A rule that changes a verdict says so in the evidence, and the
 result keeps the engine's own verdict and evidence beside it.
 
 The rules are tried in the order of :data:`RULES`; the first that decides a claim
@@ -22,6 +22,7 @@ from proofmark_core.rules.context import History, Rule, Session, SessionLog
 from proofmark_core.rules.refused_writes import judge_refused_write
 from proofmark_core.rules.reported_failure import judge_reported_failure
 from proofmark_core.rules.session_scope import recaps
+from proofmark_core.rules.test_results import judge_test_claim
 
 if TYPE_CHECKING:
     from proofmark_core.verdicts import ClaimResult
@@ -30,6 +31,7 @@ if TYPE_CHECKING:
 __all__ = ["RULES", "History", "Rule", "Session", "SessionLog", "apply", "check_session"]
 
 RULES: tuple[Rule, ...] = (
+    judge_test_claim,  # a claim of a test, build or lint result, by the runner's summary
     judge_reported_failure,  # an honest report of a failure is not an overclaim
     judge_refused_write,
     judge_command_runs,

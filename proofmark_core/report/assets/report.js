@@ -6,7 +6,8 @@
   const BATCH = 150;
   const SEARCH_DELAY_MS = 120;
   // Fields of a row and of a group in the data.
-  const GROUP = 0, CLAIM = 1, VERDICT = 2, KIND = 3, TEXT = 4, EVIDENCE = 5, MARKS = 6, EXCERPT = 7;
+  const GROUP = 0, CLAIM = 1, VERDICT = 2, KIND = 3, TEXT = 4, EVIDENCE = 5, MARKS = 6, EXCERPT = 7,
+    TESTS = 8;
   const FILE = 0, AGENT = 1, SESSION = 2, TURN = 3, RECORD = 4;
   const REGEXP_SPECIAL = /[.*+?^${}()|[\]\\]/g;
 
@@ -80,8 +81,9 @@
     const head = node("p", "h");
     head.append(node("b", "", verdicts[row[VERDICT]]), " ", node("i", "", kinds[row[KIND]]),
                 row[CLAIM] === null ? "" : " claim " + row[CLAIM]);
-    article.append(head, marked(node("p", "t"), row[TEXT], row[MARKS]),
-                   node("p", "e", row[EVIDENCE]));
+    article.append(head, marked(node("p", "t"), row[TEXT], row[MARKS]));
+    if (row[TESTS] !== null) article.append(node("p", "r", row[TESTS]));
+    article.append(node("p", "e", row[EVIDENCE]));
     if (row[EXCERPT] !== null) article.append(marked(node("pre"), row[EXCERPT], row[MARKS]));
     return article;
   }
