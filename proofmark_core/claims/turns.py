@@ -19,7 +19,8 @@ class Turn:
 
     ``source`` holds ``agent``, ``file``, ``session``, ``turn`` (counting from 0),
     ``cwd`` and ``version`` (the format version, when the log says). ``skipped``
-    counts the log entries of unknown kinds that the reader passed over.
+    counts the log entries of unknown kinds that the reader passed over. ``line`` is
+    where the turn starts in a JSONL log, ``closing_line`` where its closing message is.
     """
 
     run_log: RunLog
@@ -27,6 +28,7 @@ class Turn:
     source: dict[str, object]
     line: int | None = None
     skipped: dict[str, int] = field(default_factory=dict)
+    closing_line: int | None = None
 
     def record(self) -> dict[str, object]:
         """The turn record that ``proofmark check`` reads."""
@@ -58,7 +60,7 @@ def _agent_turns(log: LogFile, name: str) -> Iterator[Turn]:
             "cwd": turn.cwd, "version": turn.version,
         }
         yield Turn(turn.run_log(), extract_claims(turn.messages), source, turn.line,
-                   dict(turn.skipped))
+                   dict(turn.skipped), turn.closing_line)
 
 
 def _turn_records(log: LogFile) -> Iterator[Turn]:

@@ -90,8 +90,9 @@ class TurnLog:
     happen. ``messages`` are the agent's own messages of the turn (subagents excluded):
     the last one is the closing message. ``skipped`` counts log entries of kinds the
     reader does not know, by a short description of the kind. ``line`` is where the
-    turn starts in a JSONL log; the session id, working directory and format version
-    are those the log records, when it does.
+    turn starts in a JSONL log, ``closing_line`` where its closing message is; the
+    session id, working directory and format version are those the log records, when
+    it does.
     """
 
     calls: list[Call] = field(default_factory=list)
@@ -101,6 +102,7 @@ class TurnLog:
     messages: list[str] = field(default_factory=list)
     skipped: Counter[str] = field(default_factory=Counter)
     line: int | None = None
+    closing_line: int | None = None
     session: str | None = None
     cwd: str | None = None
     version: str | None = None
@@ -143,10 +145,11 @@ class TurnLog:
         if path:
             self.refused.append({"path": path, "reason": reason(text)})
 
-    def say(self, text: str) -> None:
-        """A message of the agent's own prose."""
+    def say(self, text: str, line: int | None = None) -> None:
+        """A message of the agent's own prose, and the line of the log it is on."""
         if text.strip():
             self.messages.append(text)
+            self.closing_line = line
 
     def skip(self, kind: str) -> None:
         # A kind is named by a value of the log, which a foreign log can fill with anything.

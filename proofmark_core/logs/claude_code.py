@@ -234,7 +234,7 @@ class _Session:
             kind = block.get("type")
             if kind == "text":
                 if main:
-                    self.turn.say(as_text(block.get("text")) or "")
+                    self.turn.say(as_text(block.get("text")) or "", line)
             elif kind == "tool_use":
                 self._call(block)
             elif kind not in QUIET_BLOCKS:

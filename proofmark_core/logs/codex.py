@@ -324,18 +324,18 @@ class _Turn:
         return opener not in self.openers and not self.closed and copied == self.copied \
             and not self.log.calls and not self.log.messages
 
-    def say(self, text: str, source: str) -> None:
+    def say(self, text: str, source: str, line: int | None) -> None:
         other = "event" if source == "item" else "item"
         key = text.strip()
         if self.said[other][key] <= self.said[source][key]:
-            self.log.say(text)
+            self.log.say(text, line)
         self.said[source][key] += 1
 
-    def close(self, last_message: object) -> None:
+    def close(self, last_message: object, line: int | None) -> None:
         self.closed = True
         if isinstance(last_message, str) and last_message.strip() and (
                 not self.log.messages or self.log.messages[-1].strip() != last_message.strip()):
-            self.log.say(last_message)
+            self.log.say(last_message, line)
 
 
 class _Rollout:
@@ -416,7 +416,7 @@ class _Rollout:
         role = item.get("role")
         if role == "assistant":
             yield from self._open(line)
-            self._turn().say(text, "item")
+            self._turn().say(text, "item", line)
         elif role == "user":
             cwd = CWD_RE.search(text)
             if cwd:
@@ -433,12 +433,12 @@ class _Rollout:
             yield from self._opener(line, PROMPT)
         elif kind == "agent_message":
             yield from self._open(line)
-            self._turn().say(as_text(event.get("message")) or "", "event")
+            self._turn().say(as_text(event.get("message")) or "", "event", line)
         elif kind in ("task_complete", "turn_aborted"):
             if self.copy is not None:
                 self.copy = "closed"
             if self.turn is not None:
-                self.turn.close(event.get("last_agent_message"))
+                self.turn.close(event.get("last_agent_message"), line)
         elif kind == "web_search_end":
             yield from self._open(line)
             self._turn().log.other("web_search").result(as_text(event.get("query")))

@@ -20,6 +20,8 @@ def result_fields(where: Where, result: ClaimResult,
     fields = {**where.fields(), **where.turn_fields(), "kind": claim.get("kind", "other"),
               "text": claim.get("text", ""), "targets": claim.get("targets", []),
               "verdict": result.verdict, "evidence": result.evidence}
+    if where.closing_line is not None:
+        fields["closing_line"] = where.closing_line
     if result.engine_verdict is not None:  # a product rule changed the engine's finding
         fields["engine_verdict"] = result.engine_verdict
         fields["engine_evidence"] = result.engine_evidence

@@ -149,7 +149,8 @@ class Inputs:
             turns += 1
             source = turn.source
             where = Where(name, turn.line, turns - 1, agent=cast(str, source["agent"]),
-                          session=cast("str | None", source["session"]), turn=turns - 1)
+                          session=cast("str | None", source["session"]), turn=turns - 1,
+                          closing_line=turn.closing_line)
             unit = Unit(where, Item(turn.line or 1, turn.record()), turn.skipped)
             yield unit if sessions is None else sessions.of(unit)
         if not turns:

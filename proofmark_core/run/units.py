@@ -13,7 +13,8 @@ from proofmark_core.verdicts import ClaimResult
 @dataclass(frozen=True, slots=True)
 class Where:
     """Where a result or an error comes from: file, line, record and claim, and for
-    the turn of an agent log, the agent, the session and the turn's index."""
+    the turn of an agent log, the agent, the session, the turn's index and the line of
+    its closing message."""
 
     file: str
     line: int | None = None
@@ -22,6 +23,7 @@ class Where:
     agent: str | None = None
     session: str | None = None
     turn: int | None = None
+    closing_line: int | None = None
 
     def __str__(self) -> str:
         place = self.file if self.line is None else f"{self.file}:{self.line}"
