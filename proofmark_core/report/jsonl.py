@@ -13,6 +13,10 @@ from proofmark_core.report.tally import Tally
 from proofmark_core.run.units import Where
 from proofmark_core.verdicts import ClaimResult
 
+# The version of the JSON rows and summary (schema/*.schema.json): it goes up when
+# fields are added; none is ever renamed or removed.
+SCHEMA_VERSION = 1
+
 
 def result_fields(where: Where, result: ClaimResult,
                   excerpt: str | None = None) -> dict[str, object]:
@@ -33,13 +37,14 @@ def result_fields(where: Where, result: ClaimResult,
 
 
 class JsonDocument:
-    """{"results": [...], "errors": [...], "summary": {...}}, written as results come."""
+    """{"schema_version": 1, "results": [...], "errors": [...], "summary": {...}},
+    written as results come."""
 
     def __init__(self, out: TextIO) -> None:
         self._out = out
         self._errors: list[dict[str, object]] = []
         self._separator = "\n"
-        out.write('{"results": [')
+        out.write(f'{{"schema_version": {SCHEMA_VERSION}, "results": [')
 
     def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
         self._out.write(self._separator + json.dumps(result_fields(where, result, excerpt)))
@@ -55,16 +60,20 @@ class JsonDocument:
 
 
 class JsonLines:
-    """One object per line: each result, each error ("error" key), then the summary."""
+    """One object per line: each result, each error ("error" key), then the summary;
+    each line says its schema version, so that lines keep it when taken apart."""
 
     def __init__(self, out: TextIO) -> None:
         self._out = out
 
     def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
-        self._out.write(json.dumps(result_fields(where, result, excerpt)) + "\n")
+        self._write(result_fields(where, result, excerpt))
 
     def error(self, where: Where, message: str) -> None:
-        self._out.write(json.dumps({**where.fields(), "error": message}) + "\n")
+        self._write({**where.fields(), "error": message})
 
     def end(self, tally: Tally) -> None:
-        self._out.write(json.dumps({"summary": tally.summary()}) + "\n")
+        self._write({"summary": tally.summary()})
+
+    def _write(self, fields: dict[str, object]) -> None:
+        self._out.write(json.dumps({**fields, "schema_version": SCHEMA_VERSION}) + "\n")

@@ -30,6 +30,8 @@ class Tally:
     def summary(self) -> dict[str, object]:
         summary: dict[str, object] = {"records": self.records, "claims": self.claims,
                                       "errors": self.errors, "verdicts": dict(self.verdicts)}
+        if self.turns:
+            summary["turns"] = self.turns
         if self.skipped:
             summary["skipped"] = dict(sorted(self.skipped.items()))
         return summary
