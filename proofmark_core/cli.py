@@ -16,13 +16,14 @@ from typing import TypeAlias, cast
 from proofmark_core import __version__
 from proofmark_core.commands.batch import run as run_batch
 from proofmark_core.commands.check import run as run_check
+from proofmark_core.commands.config import run as run_config
 from proofmark_core.commands.imports import run as run_import
 from proofmark_core.commands.report import run as run_report
 from proofmark_core.commands.streams import UsageError
 from proofmark_core.hook.parser import add_hook_parser, verdict_set
 from proofmark_core.logs import FORMATS
 from proofmark_core.report.tally import EXIT_UNUSABLE
-from proofmark_core.run.pool import cores
+from proofmark_core.run import config
 
 Commands: TypeAlias = "argparse._SubParsersAction[argparse.ArgumentParser]"
 EXIT_INTERRUPTED = 130
@@ -33,6 +34,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.command == "hook":
         return _run_hook(args)
     try:
+        _settle(args)
         return cast(Callable[[argparse.Namespace], int], args.run)(args)
     except UsageError as exc:
         print(f"proofmark: {exc}", file=sys.stderr)
@@ -66,7 +68,8 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    for add_parser in (_check_parser, _import_parser, _batch_parser, _report_parser):
+    for add_parser in (_check_parser, _import_parser, _batch_parser, _report_parser,
+                       _config_parser):
         add_parser(commands)
     add_hook_parser(commands)
     return parser
@@ -80,23 +83,36 @@ def _check_parser(commands: Commands) -> None:
                     "or turn records, each {\"run_log\": {...}, \"claims\": [...]}, and report "
                     "every claim's verdict and evidence.",
         epilog="exit status: 0 when no claim got a --fail-on verdict, 1 when one did, "
-               "2 when an argument or some input could not be used",
+               "2 when an argument, a setting or some input could not be used",
     )
     _add_inputs(check)
-    check.add_argument("--format", choices=("table", "json", "jsonl", "html"), default="table",
-                       help="table for people (the default), json or jsonl for programs, "
-                            "html for a page to open in a browser")
+    _add_format(check, "table")
     check.add_argument("-o", "--output", metavar="FILE",
                        help="write the report to FILE instead of standard output")
     check.add_argument("--excerpts", action="store_true",
                        help="give each result an excerpt of the log where its evidence points "
                             "(always on with --format html)")
-    check.add_argument("--fail-on", type=verdict_set, default=frozenset({"contradicted"}),
-                       metavar="VERDICT[,VERDICT]",
-                       help="exit 1 when a claim gets one of these verdicts "
-                            "(default: contradicted)")
+    _add_report_options(check)
     _add_strict(check)
     check.set_defaults(run=run_check)
+
+
+def _add_format(command: argparse.ArgumentParser, default: str) -> None:
+    command.add_argument("--format", choices=config.FORMATS, default=None,
+                         help="table for people, json or jsonl for programs, html for a page "
+                              "to open in a browser, sarif for code scanning, junit for CI, "
+                              "github for annotations in GitHub Actions, markdown for a job "
+                              f"summary or a pull-request comment (default: {default})")
+    command.set_defaults(default_format=default)
+
+
+def _add_report_options(command: argparse.ArgumentParser) -> None:
+    command.add_argument("--fail-on", type=verdict_set, default=None,
+                         metavar="VERDICT[,VERDICT]",
+                         help="exit 1 when a claim gets one of these verdicts "
+                              "(default: contradicted)")
+    command.add_argument("--no-redact", dest="redact", action="store_false",
+                         help="show text that looks like a credential instead of [redacted]")
 
 
 def _import_parser(commands: Commands) -> None:
@@ -136,15 +152,48 @@ def _batch_parser(commands: Commands) -> None:
 def _report_parser(commands: Commands) -> None:
     report = commands.add_parser(
         "report",
-        help="make the HTML report of results saved with --format jsonl",
+        help="write results saved with --format jsonl in another format (HTML by default)",
         description="Read the results that `proofmark check --format jsonl` wrote and "
-                    "write them as one self-contained HTML page.",
+                    "write them in another format: one self-contained HTML page by default.",
+        epilog="exit status: as check's on the same results; 2 also when the results "
+               "cannot be read",
     )
     report.add_argument("results", metavar="RESULTS", help="a JSONL results file; - reads "
                                                            "standard input")
     report.add_argument("-o", "--output", metavar="FILE",
-                        help="write the page to FILE instead of standard output")
+                        help="write the report to FILE instead of standard output")
+    _add_format(report, "html")
+    _add_report_options(report)
     report.set_defaults(run=run_report)
+
+
+def _config_parser(commands: Commands) -> None:
+    shown = commands.add_parser(
+        "config",
+        help="show the settings in force and where each comes from",
+        description="Show each setting (from [tool.proofmark] in pyproject.toml or from "
+                    "proofmark.toml, the nearer from here upward, then PROOFMARK_* "
+                    "environment variables, then the command line) and where it comes from.",
+    )
+    shown.set_defaults(run=run_config)
+
+
+def _settle(args: argparse.Namespace) -> None:
+    """Fill in what the command line left open from the settings: the file's, under
+    the environment's."""
+    try:
+        settings = config.load()
+    except config.ConfigError as exc:
+        raise UsageError(str(exc)) from None
+    args.config = settings
+    if "fail_on" in args:
+        args.fail_on = settings.get("fail-on", args.fail_on)
+    if "jobs" in args:
+        args.jobs = settings.get("jobs", args.jobs)
+    if "default_format" in args:
+        # The setting is check's format; report writes HTML unless told otherwise.
+        setting = settings.get("format") if args.command == "check" else args.default_format
+        args.format = args.format or setting
 
 
 def _add_inputs(command: argparse.ArgumentParser) -> None:
@@ -158,7 +207,7 @@ def _add_inputs(command: argparse.ArgumentParser) -> None:
     command.add_argument("--claims", metavar="FILE",
                          help="a JSON list of claims to check against the last turn of each "
                               "input, instead of the claims taken from its closing message")
-    command.add_argument("--jobs", "-j", type=_positive, default=cores(), metavar="N",
+    command.add_argument("--jobs", "-j", type=_positive, default=None, metavar="N",
                          help="worker processes (default: the number of cores, within the "
                               "CPU quota)")
 

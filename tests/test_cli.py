@@ -299,8 +299,9 @@ def test_html_page_from_check_and_from_its_saved_results(tmp_path):
     assert (saved.returncode, saved.stdout) == (1, b"")
     from_file = run("report", tmp_path / "results.jsonl", "-o", tmp_path / "report.html")
     from_stdin = run("report", "-", stdin=(tmp_path / "results.jsonl").read_bytes())
-    assert (from_file.returncode, from_file.stdout, from_file.stderr) == (0, b"", b"")
-    assert (from_stdin.returncode, from_stdin.stderr) == (0, b"")
+    # The report exits as the check did: a claim is contradicted.
+    assert (from_file.returncode, from_file.stdout, from_file.stderr) == (1, b"", b"")
+    assert (from_stdin.returncode, from_stdin.stderr) == (1, b"")
     pages = [(tmp_path / "checked.html").read_text(), (tmp_path / "report.html").read_text(),
              from_stdin.stdout.decode()]
     for page in pages:

@@ -1,17 +1,18 @@
-"""``proofmark check``: every claim's verdict and evidence, as a table, JSON, JSONL or a page."""
+"""``proofmark check``: every claim's verdict and evidence, as a table, JSON, JSONL, a page
+or a format CI reads."""
 
 from __future__ import annotations
 
 import argparse
 import sys
 from functools import partial
-from typing import TextIO, cast
+from typing import cast
 
 from proofmark_core.commands.streams import claims_file, output, output_unusable
-from proofmark_core.report.jsonl import JsonDocument, JsonLines
-from proofmark_core.report.table import Table
-from proofmark_core.report.tally import Report, Writer
-from proofmark_core.report.terminal import Progress, wants_colour
+from proofmark_core.report.formats import writer
+from proofmark_core.report.tally import Report
+from proofmark_core.report.terminal import Progress
+from proofmark_core.run.config import Config, Ignore
 from proofmark_core.run.pool import WorkerDied, ordered_map
 from proofmark_core.run.sources import Inputs
 from proofmark_core.run.tasks import check_task, task_weight
@@ -22,12 +23,16 @@ def run(args: argparse.Namespace) -> int:
     claims = claims_file(args.claims)
     check = partial(check_task, excerpts=args.excerpts or args.format == "html",
                     strict=args.strict)
+    config: Config = args.config
+    ignore = cast(Ignore, config.get("ignore"))
     try:
         with output(args.output) as out:
             progress = Progress(sys.stderr)
-            report = Report(_writer(args.format, progress, out), progress, args.fail_on)
+            report = Report(writer(args.format, out, args.fail_on, progress, args.redact),
+                            progress, args.fail_on,
+                            ignore=(ignore, config.setting("ignore").source) if ignore else None)
             units = Inputs(args.paths, args.log_format, claims, for_workers=args.jobs > 1,
-                           sessions=not args.strict)
+                           sessions=not args.strict, skip=ignore.file if ignore.globs else None)
             try:
                 for outcomes in ordered_map(check, units, args.jobs, task_weight):
                     for outcome in outcomes:
@@ -43,16 +48,3 @@ def run(args: argparse.Namespace) -> int:
         return output_unusable(exc, args.output)
     return report.exit_status()
 
-
-def _writer(output_format: str, progress: Progress, out: TextIO) -> Writer:
-    if output_format == "json":
-        return JsonDocument(out)
-    if output_format == "jsonl":
-        return JsonLines(out)
-    if output_format == "html":
-        from proofmark_core.report.html import HtmlReport  # the page's code, only when asked for
-
-        return HtmlReport(out)
-    # Progress shares the terminal with the table: wipe it before each row.
-    before_write = progress.clear if out.isatty() else lambda: None
-    return Table(out, wants_colour(out), before_write)

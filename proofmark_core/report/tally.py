@@ -8,7 +8,8 @@ from dataclasses import dataclass, field
 from typing import Protocol
 
 from proofmark_core.report.terminal import Progress, one_line
-from proofmark_core.run.units import Outcome, Where
+from proofmark_core.run.config import Ignore
+from proofmark_core.run.units import Event, Outcome, Where
 from proofmark_core.verdicts import VERDICTS, ClaimResult
 
 EXIT_OK, EXIT_FAILED, EXIT_UNUSABLE = 0, 1, 2
@@ -46,32 +47,48 @@ class Writer(Protocol):
 
 
 class Report:
-    """Counts what was checked, hands it to the writer, and says how the run ended."""
+    """Counts what was checked, hands it to the writer, and says how the run ended.
 
-    def __init__(self, writer: Writer, progress: Progress, fail_on: frozenset[str]) -> None:
+    Errors are also told on standard error, unless ``echo`` is off (for results saved
+    earlier, whose errors were told then). Claims whose text a pattern of ``ignore``
+    finds are left unchecked; its source is named in their evidence.
+    """
+
+    def __init__(self, writer: Writer, progress: Progress, fail_on: frozenset[str],
+                 tally: Tally | None = None, echo: bool = True,
+                 ignore: tuple[Ignore, str] | None = None) -> None:
         self.writer = writer
         self.progress = progress
-        self.tally = Tally()
+        self.tally = Tally() if tally is None else tally
         self._fail_on = fail_on
+        self._echo = echo
+        self._ignore = ignore
 
     def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
+        if self._ignore is not None:
+            result = self._ignore[0].apply(result, self._ignore[1])
         self.tally.claims += 1
         self.tally.verdicts[result.verdict] += 1
         self.writer.result(where, result, excerpt)
 
     def error(self, where: Where, message: str) -> None:
         self.tally.errors += 1
-        self.progress.clear()
-        sys.stdout.flush()
-        print(f"proofmark: {one_line(f'{where}: {message}')}", file=sys.stderr)
+        if self._echo:
+            self.progress.clear()
+            sys.stdout.flush()
+            print(f"proofmark: {one_line(f'{where}: {message}')}", file=sys.stderr)
         self.writer.error(where, message)
 
+    def event(self, event: Event) -> None:
+        where, found, excerpt = event
+        if isinstance(found, str):
+            self.error(where, found)
+        else:
+            self.result(where, found, excerpt)
+
     def outcome(self, outcome: Outcome) -> None:
-        for where, found, excerpt in outcome.events:
-            if isinstance(found, str):
-                self.error(where, found)
-            else:
-                self.result(where, found, excerpt)
+        for event in outcome.events:
+            self.event(event)
         # A problem with a whole input is not a record.
         self.tally.records += outcome.where.record is not None
         self.tally.turns += outcome.where.agent is not None

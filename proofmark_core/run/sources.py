@@ -14,7 +14,7 @@ import json
 import os
 import stat
 import sys
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import TYPE_CHECKING, cast
@@ -56,12 +56,15 @@ class Inputs:
     With ``sessions``, each turn of an agent log, and of a file of turn records that
     name their session, comes with its :class:`~proofmark_core.rules.Session`; a worker
     reads such a file whole, as it does a log, since its turns are read in order.
+    The files for which ``skip`` is true are left out, named or found in a folder.
     """
 
     def __init__(self, names: Sequence[str], log_format: str,
                  claims: list[Claim] | None = None, decode: bool = False,
-                 for_workers: bool = False, sessions: bool = False) -> None:
+                 for_workers: bool = False, sessions: bool = False,
+                 skip: Callable[[str], bool] | None = None) -> None:
         self._names = names
+        self._skip = skip
         self._decode = decode
         self._in_place = for_workers and not decode
         self._whole_logs = self._in_place and claims is None
@@ -75,6 +78,8 @@ class Inputs:
             found = False
             for path in paths:
                 found = True
+                if self._skip is not None and name != "-" and self._skip(str(path)):
+                    continue
                 units = self._units(str(path))
                 yield from units if self._claims is None else self._last_turn(units)
             if not found:
