@@ -43,7 +43,7 @@ def test_ci_formats_from_check_and_from_saved_results_agree_and_exit_by_fail_on(
 
 
 def test_sarif_places_results_at_the_closing_messages_of_the_log():
-    log = json.loads(run("check", "--format", "sarif", "examples/session.jsonl").stdout)
+    log = json.loads(run_in(REPO, "check", "--format", "sarif", "examples/session.jsonl").stdout)
     results = log["runs"][0]["results"]
     assert [(r["ruleId"], r["level"]) for r in results] == [
         ("contradicted", "error"), ("pre-existing", "warning"), ("unverified", "warning")]
