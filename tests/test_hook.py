@@ -64,6 +64,18 @@ def test_decisions(hook, sent, out):
     assert hook(sent) == (0, out, "")
 
 
+@pytest.mark.parametrize("setting, options, out, err", [
+    ("max-rounds = 0", (), "", "proofmark: 1 claim still fails after 0 rounds; the turn ends\n"),
+    ("max-rounds = 0", ("--max-rounds", "1"), BLOCK, ""),
+    ("fail-on = 'unverified'", (), "", ""),
+    ("max-rounds = 'x'", (), "", "proofmark: proofmark.toml max-rounds: expected a whole "
+                                 "number, got 'x'" + UNCHECKED),
+])
+def test_the_projects_settings_hold_under_the_options(hook, tmp_path, setting, options, out, err):
+    (tmp_path / "proofmark.toml").write_text(setting + "\n")
+    assert hook(payload("contradicted.jsonl", cwd=str(tmp_path)), *options) == (0, out, err)
+
+
 def test_fail_on_names_the_failing_verdicts(hook):
     status, out, _ = hook(payload("clean.jsonl", last_assistant_message="Added `retry.py`."),
                           "--fail-on", "contradicted,unverified")

@@ -25,7 +25,6 @@ def _strings(value):
 def test_the_closing_line_holds_the_closing_message(path):
     lines = path.read_text(encoding="utf-8").splitlines()
     turns = [turn for turn in read_turns(path) if turn.claims]
-    assert turns
     for turn in turns:
         assert turn.closing_line >= turn.line
         record = json.loads(lines[turn.closing_line - 1])

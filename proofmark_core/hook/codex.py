@@ -22,6 +22,7 @@ from proofmark_core.hook.decision import (
     judge,
     let_go,
     read_payload,
+    settle,
 )
 from proofmark_core.hook.parser import DEFAULT_DEADLINE
 from proofmark_core.hook.stop import read_turn, run_stop_hook
@@ -43,6 +44,7 @@ def run_notify(args: argparse.Namespace) -> int:
             if payload.get("type") != "agent-turn-complete":
                 return 0
             decision.session = as_text(payload.get("thread-id"))
+            settle(args, payload)
             if not decision.session:
                 raise HookError("the notify payload has no thread-id")
             rollout = find_rollout(decision.session)

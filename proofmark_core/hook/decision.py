@@ -11,6 +11,7 @@ import time
 from collections import Counter
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
+from pathlib import Path
 from types import FrameType
 from typing import TYPE_CHECKING, Any
 
@@ -18,7 +19,9 @@ from proofmark_core.claims.extract import extract_claims
 from proofmark_core.logs import LogError
 from proofmark_core.report.redact import redact
 from proofmark_core.report.terminal import one_line, shorten
+from proofmark_core.records.values import as_text
 from proofmark_core.rules import Session, SessionLog, apply
+from proofmark_core.run import config
 from proofmark_core.verdicts import VERDICTS, ClaimResult, check_turn
 
 if TYPE_CHECKING:
@@ -125,6 +128,19 @@ def _with_closing(messages: list[str], closing: object) -> list[str]:
     if messages and closing.rstrip().endswith(messages[-1].strip()):
         return [*messages[:-1], closing]
     return [*messages, closing]
+
+
+def settle(args: Any, payload: dict[str, Any]) -> None:
+    """Fill in the options left open (``--fail-on``, ``--max-rounds``) from the settings
+    of the project the agent works in, found from the working directory it reports."""
+    cwd = as_text(payload.get("cwd"))
+    try:
+        settings = config.load(Path(cwd) if cwd and Path(cwd).is_dir() else None)
+    except config.ConfigError as exc:
+        raise HookError(str(exc)) from None
+    args.fail_on = settings.get("fail-on", args.fail_on)
+    if "max_rounds" in args:
+        args.max_rounds = settings.get("max-rounds", args.max_rounds)
 
 
 def let_go(error: Exception, decision: Decision, log: str | None) -> None:

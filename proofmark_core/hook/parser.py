@@ -29,9 +29,9 @@ def add_hook_parser(commands: Any) -> None:
                         "--fail-on verdict, send the agent back with the failing claims. "
                         "Always exits 0.")
         _hook_options(stop)
-        stop.add_argument("--max-rounds", type=_whole_number, default=2, metavar="N",
-                          help="send the agent back at most N times per turn (default: 2; "
-                               "0 only reports)")
+        stop.add_argument("--max-rounds", type=_whole_number, default=None, metavar="N",
+                          help="send the agent back at most N times per turn (default: the "
+                               "project's max-rounds setting, else 2; 0 only reports)")
         stop.add_argument("--deadline", type=float, default=DEFAULT_DEADLINE,
                           metavar="SECONDS", help=f"give up and let the turn end after this "
                                                   f"long (default: {DEFAULT_DEADLINE:g})")
@@ -56,9 +56,10 @@ def add_hook_parser(commands: Any) -> None:
 
 
 def _hook_options(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--fail-on", type=verdict_set, default=frozenset({"contradicted"}),
+    parser.add_argument("--fail-on", type=verdict_set, default=None,
                         metavar="VERDICT[,VERDICT]",
-                        help="verdicts that fail a claim (default: contradicted)")
+                        help="verdicts that fail a claim (default: the project's fail-on "
+                             "setting, else contradicted)")
     parser.add_argument("--log", metavar="FILE",
                         help="append one JSON line per decision to FILE")
     parser.add_argument("--no-redact", dest="redact", action="store_false",

@@ -26,6 +26,7 @@ from proofmark_core.hook.decision import (
     judge,
     let_go,
     read_payload,
+    settle,
 )
 from proofmark_core.logs import LogError, LogFile, agent_turns, last_turn
 from proofmark_core.records.values import as_text
@@ -63,6 +64,7 @@ def run_stop_hook(args: argparse.Namespace, turn_of: TurnOf) -> int:
         with deadline(args.deadline):
             payload = read_payload(sys.stdin.buffer.read())
             decision.session = as_text(payload.get("session_id"))
+            settle(args, payload)
             decide(payload, decision, turn_of, args, Rounds.default())
     except Exception as exc:  # never block, nor fail the turn, on a fault of the hook's own
         let_go(exc, decision, args.log)

@@ -516,6 +516,8 @@ def _continue(turn: TurnLog, more: TurnLog) -> None:
     turn.refused += more.refused
     turn.external += more.external
     turn.messages += more.messages
+    if more.messages:
+        turn.closing_line = more.closing_line
     turn.skipped.update(more.skipped)
 
 
