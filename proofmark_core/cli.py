@@ -190,6 +190,9 @@ def _settle(args: argparse.Namespace) -> None:
         args.fail_on = settings.get("fail-on", args.fail_on)
     if "jobs" in args:
         args.jobs = settings.get("jobs", args.jobs)
+    if "strict" in args:
+        # scope = "turn" judges each turn alone, as --strict does.
+        args.strict = args.strict or settings.get("scope") == "turn"
     if "default_format" in args:
         # The setting is check's format; report writes HTML unless told otherwise.
         setting = settings.get("format") if args.command == "check" else args.default_format

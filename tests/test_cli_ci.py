@@ -92,6 +92,9 @@ def test_settings_come_from_the_command_line_then_the_environment_then_the_file(
     assert run_in(tmp_path, "check", "--format", "jsonl", SESSION).returncode == 1
     github = run_in(tmp_path, "check", SESSION, "--fail-on", "unchecked")
     assert github.returncode == 0 and github.stdout.startswith(b"::")
+    strict = run_in(tmp_path, "check", "--format", "jsonl", "--strict", SESSION).stdout
+    assert run_in(tmp_path, "check", "--format", "jsonl", SESSION,
+                  env={"PROOFMARK_SCOPE": "turn"}).stdout == strict
 
 
 @pytest.mark.parametrize(("setting", "env", "message"), [
