@@ -108,6 +108,10 @@ def test_an_excerpt_of_a_huge_log_stays_short():
     ("`gradlew build` ran and FAILED (exit 1), as the claim says",
      [Match("failed command", "gradlew build", "1")]),
     ("turn 3: `mix test` ran once, every run FAILED (exit 2)", []),
+    # The test-results rule's deciding run.
+    ("test run `pytest -q`: 1 failed, 11 passed in 0.4s; it failed", [Match("last run", "pytest -q")]),
+    ("test runs `mix test`: 14 passed + `vitest`: 2 passed = 16 passed", [Match("last run", "mix test")]),
+    ("turn 2: type check `mypy src`: Success: no issues found", []),
 ])
 def test_the_places_an_evidence_line_names(evidence, expected):
     assert matches(evidence) == expected

@@ -13,8 +13,8 @@ import re
 from dataclasses import dataclass
 from typing import Literal
 
-Pool = Literal["write", "command", "failed command", "external action", "output",
-               "read output", "empty search"]
+Pool = Literal["write", "command", "failed command", "last run", "external action",
+               "output", "read output", "empty search"]
 SOURCES: dict[str, Pool] = {"write": "write", "command (exit ok)": "command",
                             "external action": "external action", "output": "output"}
 
@@ -27,6 +27,9 @@ FAILED_RE = re.compile(r"`(?P<lit>.+)` ran but FAILED \(exit (?P<code>.*)\)", re
 RUNS_FAILED_RE = re.compile(
     r"`(?P<lit>.+)` (?:ran (?:once|\d+ times), every run FAILED|ran and FAILED) "
     r"\(exit (?P<code>[^)]*)\)(?:, as the claim says)?", re.S)
+# The test-results rule's words for the run of the claim's own turn that decided it (a
+# run of an earlier turn is named "turn N: ..." and is not in this turn's log).
+LAST_RUN_RE = re.compile(r"(?:test run|build|lint run|type check)s? `(?P<lit>[^`]+)`: ")
 FOUND_RE = re.compile(
     r"(?P<words>words of )?`(?P<lit>.+)` in "
     r"(?P<source>write|command \(exit ok\)|external action|output)", re.S)
@@ -59,6 +62,8 @@ def _entry_match(entry: str) -> Match | None:
         return Match("empty search")
     if found := FAILED_RE.fullmatch(entry) or RUNS_FAILED_RE.fullmatch(entry):
         return Match("failed command", found["lit"], exit_code=found["code"])
+    if found := LAST_RUN_RE.match(entry):
+        return Match("last run", found["lit"])
     if found := FOUND_RE.fullmatch(entry):
         if found["words"]:
             return Match(SOURCES[found["source"]], found["lit"].split()[0], words=True)

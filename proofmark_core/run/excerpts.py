@@ -81,6 +81,8 @@ def _places(run_log: RunLog, match: Match) -> Iterator[Place]:
         yield from _outputs(run_log, read_first=match.pool == "read output")
     elif match.pool == "failed command":
         yield from _commands(run_log, lambda code: _exit_text(code) == match.exit_code)
+    elif match.pool == "last run":  # the latest run decided the claim: look there first
+        yield from reversed(list(_commands(run_log, lambda code: True)))
     else:
         yield from _commands(run_log, lambda code: code in SUCCESS_CODES)
 
