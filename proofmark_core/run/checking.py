@@ -9,7 +9,7 @@ back is plain data.
 from __future__ import annotations
 
 from dataclasses import replace
-from typing import TYPE_CHECKING, cast
+from typing import TYPE_CHECKING, Any, cast
 
 from proofmark_core.records.input import decoded
 from proofmark_core.records.shape import ShapeError, as_claim, split_record
@@ -32,12 +32,12 @@ def check_unit(unit: Unit, excerpts: bool = False, strict: bool = False) -> Outc
     events = check_record(where, item.value)
     if not strict:
         events = ruled(events, unit.session or _alone(item.value, where))
-    if excerpts and isinstance(item.value, dict):
-        # Only for the runs that show excerpts.
+    # Only a record of sound shape has results, and a run log to take excerpts from.
+    if excerpts and any(isinstance(found, ClaimResult) for _, found, _ in events):
         from proofmark_core.run.evidence import matches
         from proofmark_core.run.excerpts import excerpt
 
-        run_log = item.value["run_log"]
+        run_log = cast(dict[str, Any], item.value)["run_log"]
         events = [(place, found, excerpt(run_log, found.claim, matches(found.evidence))
                    if isinstance(found, ClaimResult) else None) for place, found, _ in events]
     return Outcome(where, unit.skipped, events)

@@ -100,13 +100,18 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     from concurrent.futures import ProcessPoolExecutor
     from concurrent.futures.process import BrokenProcessPool
 
+    # No more workers than there are batches for them: starting thousands of
+    # processes for a few batches would take longer than the work.
+    batches = _batches(itertools.chain(head, items), weight)
+    first = list(itertools.islice(batches, jobs))
+    jobs = len(first)
     # What this process holds is never visited by the workers' garbage collections,
     # which would otherwise copy every page of it into each forked worker.
     gc.freeze()
     pool = ProcessPoolExecutor(jobs, mp_context=_context(), initializer=_leave_interrupts)
     try:
         pending: deque[tuple[list[T], Future[list[R]]]] = deque()
-        for batch in _batches(itertools.chain(head, items), weight):
+        for batch in itertools.chain(first, batches):
             try:
                 pending.append((batch, pool.submit(_map_batch, function, batch)))
             except BrokenProcessPool:
