@@ -20,8 +20,9 @@ from proofmark_core.commands.config import run as run_config
 from proofmark_core.commands.imports import run as run_import
 from proofmark_core.commands.report import run as run_report
 from proofmark_core.commands.streams import UsageError
-from proofmark_core.hook.parser import add_hook_parser, verdict_set
+from proofmark_core.hook.parser import add_hook_parser, add_size_limit, verdict_set
 from proofmark_core.logs import FORMATS
+from proofmark_core.records.input import DEFAULT_SIZE_LIMIT, set_size_limit
 from proofmark_core.report.tally import EXIT_UNUSABLE
 from proofmark_core.run import config
 
@@ -31,6 +32,7 @@ EXIT_INTERRUPTED = 130
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = _parser().parse_args(argv)
+    set_size_limit(getattr(args, "size_limit", DEFAULT_SIZE_LIMIT))
     if args.command == "hook":
         return _run_hook(args)
     try:
@@ -164,6 +166,7 @@ def _report_parser(commands: Commands) -> None:
                         help="write the report to FILE instead of standard output")
     _add_format(report, "html")
     _add_report_options(report)
+    add_size_limit(report)
     report.set_defaults(run=run_report)
 
 
@@ -213,6 +216,7 @@ def _add_inputs(command: argparse.ArgumentParser) -> None:
     command.add_argument("--jobs", "-j", type=_positive, default=None, metavar="N",
                          help="worker processes (default: the number of cores, within the "
                               "CPU quota)")
+    add_size_limit(command)
 
 
 def _add_strict(command: argparse.ArgumentParser) -> None:

@@ -13,7 +13,7 @@ PACKAGE_HOME = Path(proofmark_core.__file__).resolve().parent.parent
 LOGS = Path(__file__).resolve().parent / "logs"
 SESSION = PACKAGE_HOME / "examples" / "session.jsonl"
 
-pytestmark = [pytest.mark.timeout(60), pytest.mark.xfail(strict=True, reason="not fixed yet")]
+pytestmark = pytest.mark.timeout(60)
 
 
 def check(path):
@@ -23,34 +23,38 @@ def check(path):
     return done, lines
 
 
-def cut(source, line, tmp_path, keep_after=False):
-    """The log with its line (counting from 1) cut in the middle, and the rest dropped
-    unless kept."""
+def cut(source, line, tmp_path, keep_after=False, after=None):
+    """The log with its line (counting from 1) cut in the middle, or just after some
+    text, and the rest dropped unless kept."""
     lines = source.read_bytes().splitlines(keepends=True)
-    broken = lines[line - 1][:len(lines[line - 1]) // 2]
+    at = len(lines[line - 1]) // 2 if after is None else lines[line - 1].index(after) + len(after)
+    broken = lines[line - 1][:at]
     rest = lines[line:] if keep_after else []
     path = tmp_path / source.name
     path.write_bytes(b"".join([*lines[:line - 1], broken, *rest]))
     return path
 
 
-@pytest.mark.parametrize("source, line, kept, broken_turn", [
+@pytest.mark.parametrize("source, line, after, kept, broken_turn", [
     # the first line of a turn, cut: the turn before it is whole
-    (SESSION, 16, {0}, 1),
-    (LOGS / "codex" / "envelope-0.142.jsonl", 33, {0}, 1),
-    (LOGS / "codex" / "legacy.jsonl", 18, {0}, 1),
-    (LOGS / "openhands" / "msb-output.jsonl", 2, {0}, 1),
+    (SESSION, 16, None, {0}, 1),
+    (SESSION, 16, b"Post a short", {0}, 1),
+    (LOGS / "codex" / "envelope-0.142.jsonl", 33, None, {0}, 1),
+    (LOGS / "codex" / "legacy.jsonl", 18, None, {0}, 1),
+    (LOGS / "openhands" / "msb-output.jsonl", 2, None, {0}, 1),
     # a line inside a turn: that turn is lost, those before it are kept
-    (SESSION, 18, {0}, 1),
-    (SESSION, 5, set(), 0),
+    (SESSION, 18, b'"type":"tool_result"', {0}, 1),
+    (SESSION, 5, b'"file_path":"/home/dev/shop/src/', set(), 0),
+    # cut before it says what it is: it takes nothing from the turn, which is kept
+    (SESSION, 18, b'"isSidechain"', {0}, 2),
 ])
-def test_a_cut_line_loses_only_its_own_turn(source, line, kept, broken_turn, tmp_path):
-    done, lines = check(cut(source, line, tmp_path))
+def test_a_cut_line_loses_only_its_own_turn(source, line, after, kept, broken_turn, tmp_path):
+    done, lines = check(cut(source, line, tmp_path, after=after))
     turns = {row["turn"] for row in lines if "verdict" in row}
     errors = [row for row in lines if "error" in row]
     assert turns == kept
     assert len(errors) == 1 and errors[0]["line"] == line, errors
-    assert errors[0]["turn"] == broken_turn and errors[0]["session"] is not None
+    assert errors[0]["record"] == broken_turn
     assert done.returncode == 2 and len(done.stderr.splitlines()) == 1
     assert f":{line}: turn {broken_turn}: invalid JSON" in done.stderr.decode()
 

@@ -10,6 +10,8 @@ import sys
 from collections.abc import Iterator
 from typing import TYPE_CHECKING, TextIO, cast
 
+from proofmark_core.records.files import open_path
+from proofmark_core.records.input import TOO_DEEP, json_error, read_whole
 from proofmark_core.records.shape import ShapeError, as_claim
 from proofmark_core.report.tally import EXIT_UNUSABLE
 from proofmark_core.report.terminal import one_line
@@ -27,12 +29,14 @@ def claims_file(name: str | None) -> list[Claim] | None:
     if name is None:
         return None
     try:
-        with open(name, "rb") as stream:
-            claims = json.load(stream)
+        with open_path(name) as stream:
+            claims = json.loads(read_whole(stream))
     except OSError as exc:
         raise UsageError(f"{name}: {exc.strerror or exc}") from None
-    except (ValueError, RecursionError) as exc:
-        raise UsageError(f"{name}: invalid JSON: {exc}") from None
+    except ValueError as exc:
+        raise UsageError(f"{name}: {json_error(exc)}") from None
+    except RecursionError:
+        raise UsageError(f"{name}: {TOO_DEEP}") from None
     if not isinstance(claims, list):
         raise UsageError(f"{name}: expected a JSON list of claims")
     try:
@@ -58,7 +62,7 @@ def input_stream(name: str) -> Iterator[io.BufferedIOBase]:
     if name == "-":
         yield cast(io.BufferedIOBase, sys.stdin.buffer)
     else:
-        with open(name, "rb") as stream:
+        with open_path(name) as stream:
             yield stream
 
 

@@ -1,12 +1,13 @@
-"""The arguments of ``proofmark hook``, and the ``--fail-on`` verdicts that the command
-line's other commands take too. What the hook does is not imported here, so that the
-other commands start without it."""
+"""The arguments of ``proofmark hook``, and the ``--fail-on`` verdicts and ``--size-limit``
+that the command line's other commands take too. What the hook does is not imported
+here, so that the other commands start without it."""
 
 from __future__ import annotations
 
 import argparse
 from typing import Any, NoReturn
 
+from proofmark_core.records.input import DEFAULT_SIZE_LIMIT, parse_size
 from proofmark_core.verdicts import VERDICTS
 
 AGENTS = ("claude-code", "codex")
@@ -64,6 +65,21 @@ def _hook_options(parser: argparse.ArgumentParser) -> None:
                         help="append one JSON line per decision to FILE")
     parser.add_argument("--no-redact", dest="redact", action="store_false",
                         help="show text that looks like a credential instead of [redacted]")
+    add_size_limit(parser)
+
+
+def add_size_limit(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--size-limit", type=_size, default=DEFAULT_SIZE_LIMIT, metavar="SIZE",
+                        help="the most one line, or one input read whole, may hold; beyond "
+                             "it the input is one error (default: 1G; K, M and G count "
+                             "1024, 1024² and 1024³ bytes)")
+
+
+def _size(text: str) -> int:
+    try:
+        return parse_size(text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
 
 
 def verdict_set(text: str) -> frozenset[str]:

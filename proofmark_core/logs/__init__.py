@@ -35,14 +35,81 @@ LOG_SUFFIXES = (".jsonl", ".ndjson", ".json", ".traj", ".jsonl.gz", ".json.gz",
 
 def agent_turns(log: LogFile, agent: str) -> Iterator[TurnLog]:
     """The turns of a log of the named agent, in order. What the reader raises on a
-    value it did not foresee comes as a :class:`LogError` at the record last read."""
+    value it did not foresee comes as a :class:`LogError` at the record last read.
+
+    A log that breaks (a live log ends in a line cut short) gives the turns before the
+    break, and then the error of the broken record, naming the turn it cost. The broken
+    record comes to the reader as what it says before its break; should the reader
+    refuse that, the log is read again without it, as though it ended before it."""
     log.mark_unread()
+    log.read_to_break = True
+    given = 0
     try:
-        yield from _reader(agent).read(log)
-    except LogError:
-        raise
-    except UNFORESEEN as exc:
+        for turn in _turns_to_break(log, agent):
+            yield turn
+            given += 1
+    except _Refused:
+        again = LogFile(log.name)
+        again.read_to_break, again.whole_part_of_break = True, False
+        for index, turn in enumerate(_turns_to_break(again, agent)):
+            if index >= given:
+                yield turn
+
+
+class _Refused(Exception):
+    """The reader raised on what a broken record says before its break."""
+
+
+def _turns_to_break(log: LogFile, agent: str) -> Iterator[TurnLog]:
+    """Each turn is held until the next one comes, for the last turn the reader gives
+    after it read the broken record may be that record's own: cut short, it cannot be
+    checked. A turn the reader gave before, even one that the broken record ended by
+    starting a new turn, is whole."""
+    held: tuple[TurnLog, bool] | None = None
+    count = 0
+    try:
+        for turn in _reader(agent).read(log):
+            if held is not None:
+                yield held[0]
+                count += 1
+            held = (turn, log.broken is not None)
+    except (LogError, *UNFORESEEN) as exc:
+        if held is not None and not held[1]:
+            yield held[0]
+        if log.broken is not None and log.whole_part_of_break:
+            raise _Refused from None
+        if isinstance(exc, LogError):
+            raise
         raise log.unforeseen(agent, exc) from exc
+    if held is not None and not (held[1] and _took_in_break(log, agent, held[0])):
+        yield held[0]
+        count += 1
+    if log.broken is not None:
+        log.broken.turn = (agent, None if held is None else held[0].session, count)
+        raise log.broken
+
+
+def _took_in_break(log: LogFile, agent: str, last: TurnLog) -> bool:
+    """Whether the last turn holds what the broken record says: it started that turn,
+    or the turn differs from the one read without it. A record that tells too little
+    to be taken in (cut before it says what it is) costs no turn."""
+    if log.broken is None or not log.whole_part_of_break:
+        return False
+    if last.line == log.broken.line or not log.jsonl:
+        return True
+    without = LogFile(log.name)
+    without.read_to_break, without.whole_part_of_break = True, False
+    before = None
+    try:
+        for before in _reader(agent).read(without):
+            pass
+    except (LogError, *UNFORESEEN):
+        return True
+    return before is None or _content(before) != _content(last)
+
+
+def _content(turn: TurnLog) -> tuple[object, ...]:
+    return turn.line, turn.run_log(), turn.messages
 
 
 def last_turn(path: str | Path, agent: str, turn_id: str | None = None) -> TurnLog | None:

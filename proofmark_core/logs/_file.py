@@ -13,7 +13,9 @@ from contextvars import ContextVar
 from pathlib import Path
 
 from proofmark_core.records.files import jsonl_name, open_input
-from proofmark_core.records.input import Item, Line, decoded, read_records
+from proofmark_core.records.input import (
+    Item, Line, decoded, json_error, read_records, read_whole, size_limit)
+from proofmark_core.records.whole_part import whole_part
 
 SAMPLE_RECORDS = 8
 EVENT_FILE_RE = re.compile(r"event-\d+.*\.json")
@@ -31,6 +33,9 @@ class LogError(ValueError):
         self.file = file
         self.line = line
         self.message = message
+        # The turn that the error cost, counting from 0, when it cost one: its agent,
+        # session and index.
+        self.turn: tuple[str, str | None, int] | None = None
 
 
 class LogFile:
@@ -45,6 +50,14 @@ class LogFile:
         self.name = str(path)
         self._document: object = None
         self.jsonl = self._is_jsonl()
+        # With ``read_to_break`` set, a record that is not JSON ends the records instead
+        # of raising its error: what it says before the break comes as the last
+        # record, and ``broken`` holds the error.
+        self.read_to_break = False
+        self.broken: LogError | None = None
+        # Whether the broken record's whole part comes: without it, the records end
+        # just before the break.
+        self.whole_part_of_break = True
 
     def error(self, message: str, line: int | None = None) -> LogError:
         return LogError(self.name, message, line)
@@ -72,8 +85,15 @@ class LogFile:
                               f"({type(exc).__name__}: {exc})", line)
 
     def sample(self) -> list[object]:
-        """The first few records, for telling the format."""
-        return [value for _, value in itertools.islice(self.records(), SAMPLE_RECORDS)]
+        """The first few records, for telling the format: those before a broken one."""
+        sample: list[object] = []
+        try:
+            for _, value in itertools.islice(self.records(), SAMPLE_RECORDS):
+                sample.append(value)
+        except LogError:
+            if not sample:
+                raise
+        return sample
 
     def holds_turn_records(self) -> bool:
         """Whether one of the first records (or elements of a JSON list) is a turn
@@ -96,16 +116,28 @@ class LogFile:
             try:
                 # Decoded first, so that the bytes are let go before the parse.
                 with open_input(self.path) as stream:
-                    text = stream.read().decode("utf-8-sig")
+                    data = read_whole(stream)
+                text = data.decode("utf-8-sig")
+                del data
                 self._document = json.loads(text)
             except UnicodeDecodeError as exc:
-                raise self.error(f"invalid UTF-8 at byte {exc.start}") from None
+                self._break(self.error(f"invalid UTF-8 at byte {exc.start}"),
+                            data[:exc.start].decode("utf-8-sig"))
             except json.JSONDecodeError as exc:
-                raise self.error(f"invalid JSON at column {exc.colno}: {exc.msg}",
-                                 exc.lineno) from None
+                self._break(self.error(json_error(exc), exc.lineno), text)
+            except ValueError as exc:
+                self._break(self.error(json_error(exc)), text)
             except RecursionError:
                 raise self.error("invalid JSON: nested too deeply") from None
         return self._document
+
+    def _break(self, error: LogError, text: str) -> None:
+        """Keep what the broken document says before its break, or raise its error."""
+        value = whole_part(text) if self.read_to_break else None
+        if value is None:
+            raise error from None
+        self.broken = error
+        self._document = value
 
     def _is_jsonl(self) -> bool:
         if self.path.is_dir():
@@ -116,7 +148,8 @@ class LogFile:
             head = stream.read(1 << 16).lstrip()
             if not head.startswith(b"{"):
                 return False
-            first_line = head.split(b"\n", 1)[0] if b"\n" in head else head + stream.readline()
+            first_line = (head.split(b"\n", 1)[0] if b"\n" in head
+                          else head + stream.readline(size_limit()))
         try:
             json.loads(first_line)
         except (ValueError, RecursionError):
@@ -124,12 +157,21 @@ class LogFile:
         return True
 
     def _lines(self) -> Iterator[tuple[int | None, object]]:
+        self.broken = None
         with open_input(self.path) as stream:
             for item in read_records(stream, jsonl=True):
-                if item.error is not None:
-                    raise self.error(item.error, item.line)
                 _last_read.set((self.name, item.line))
-                yield item.line, item.value
+                if item.error is None:
+                    yield item.line, item.value
+                    continue
+                if not self.read_to_break:
+                    raise self.error(item.error, item.line)
+                self.broken = self.error(item.error, item.line)
+                text = item.broken_text if self.whole_part_of_break else None
+                value = None if text is None else whole_part(text)
+                if value is not None:
+                    yield item.line, value
+                return
 
     def _event_files(self) -> Iterator[tuple[int | None, object]]:
         for path in event_files(self.path):

@@ -12,6 +12,7 @@ import gzip
 import io
 import zlib
 from pathlib import Path
+from typing import IO
 
 # Compressed bytes read at a time, and the most one step may expand to: large steps,
 # with memory bounded however well the data compresses.
@@ -25,9 +26,9 @@ MAGIC = b"\x1f\x8b"
 class GunzipReader(io.RawIOBase):
     """The decompressed bytes of every member of a gzip file, in order."""
 
-    def __init__(self, path: str | Path) -> None:
+    def __init__(self, source: str | Path | IO[bytes]) -> None:
         super().__init__()
-        self._file = open(path, "rb")
+        self._file: IO[bytes] = open(source, "rb") if isinstance(source, str | Path) else source
         self._inflate = zlib.decompressobj(GZIP)
         self._pending = memoryview(b"")
         self._started = False  # whether the current member has had any input
@@ -81,5 +82,7 @@ class GunzipReader(io.RawIOBase):
         return data
 
 
-def open_gzip(path: str | Path) -> io.BufferedReader:
-    return io.BufferedReader(GunzipReader(path), BUFFER)
+def open_gzip(source: str | Path | IO[bytes]) -> io.BufferedReader:
+    """The decompressed bytes of a gzip file, named or already open (and then closed
+    with them)."""
+    return io.BufferedReader(GunzipReader(source), BUFFER)

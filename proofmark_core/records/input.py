@@ -11,6 +11,7 @@ import codecs
 import itertools
 import json
 import re
+import sys
 from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 from functools import partial
@@ -27,6 +28,55 @@ UNDECODABLE_RE = re.compile("[\udc80-\udcff]")
 NUMBER_GOES_ON = frozenset("0123456789.eE+-")
 TOO_DEEP = "invalid JSON: nested too deeply"
 DECODER = json.JSONDecoder()
+# The most bytes one line, or one input read whole, may hold: beyond it the input is
+# one error, so that an endless input (a device, a pipe that never ends, a gzip member
+# that inflates without end) cannot take all memory.
+DEFAULT_SIZE_LIMIT = 1 << 30
+SIZE_RE = re.compile(r"(\d{1,15})([KkMmGg]?)(?:i?B)?")
+SIZE_SHIFTS = {"": 0, "K": 10, "M": 20, "G": 30}
+_size_limit = DEFAULT_SIZE_LIMIT
+
+
+def size_limit() -> int:
+    return _size_limit
+
+
+def set_size_limit(size: int) -> None:
+    """The limit of every read from now on, in this process and in those it starts."""
+    global _size_limit
+    _size_limit = size
+
+
+def size_text(size: int) -> str:
+    """The size as a person writes it: 1 GiB, 64 MiB, 512 KiB, or bytes."""
+    for unit, shift in (("GiB", 30), ("MiB", 20), ("KiB", 10)):
+        if size >= 1 << shift and size % (1 << shift) == 0:
+            return f"{size >> shift} {unit}"
+    return f"{size} bytes"
+
+
+def parse_size(text: str) -> int:
+    """A size written as a whole number of bytes, or of K, M or G (1024, 1024², 1024³)."""
+    found = SIZE_RE.fullmatch(text.strip())
+    if found is None or not int(found[1]):
+        raise ValueError(f"expected a size such as 512K, 64M or 1G, got {text!r}")
+    return int(found[1]) << SIZE_SHIFTS[found[2].upper()]
+
+
+def too_large(what: str) -> str:
+    return f"{what} beyond the size limit of {size_text(_size_limit)} (--size-limit)"
+
+
+def long_line() -> str:
+    return f"{too_large('a line')}; the rest of the input is not read"
+
+
+def json_error(exc: ValueError) -> str:
+    """The message of what json.loads raised: a syntax error, or an integer of more
+    digits than the interpreter converts (the only other ValueError it raises)."""
+    if isinstance(exc, json.JSONDecodeError):
+        return f"invalid JSON at column {exc.colno}: {exc.msg}"
+    return f"invalid JSON: an integer of more than {sys.get_int_max_str_digits()} digits"
 
 
 @dataclass(frozen=True, slots=True)
@@ -36,6 +86,9 @@ class Item:
     line: int
     value: object = None
     error: str | None = None
+    # The text of a line that is not JSON, as far as it is UTF-8: what it says before
+    # it breaks may still be of use.
+    broken_text: str | None = None
 
 
 @dataclass(frozen=True, slots=True)
@@ -79,7 +132,7 @@ def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True,
     chunks of a JSONL input go to it, which makes the items of their lines.
     """
     chunks = _chunks(stream, SPAN_CHUNK if spool else CHUNK)
-    lines = spool or (lambda chunks: _jsonl(_lines(chunks), decode))
+    lines = spool or (lambda chunks: _jsonl(chunks, decode))
     if jsonl:
         return lines(chunks)
     head = _head(chunks)
@@ -89,11 +142,22 @@ def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True,
         return _ListReader(chunks).items()
     if start == b"{" and _first_line_is_json(head):
         return lines(chunks)
-    return _document(b"".join(chunks))
+    return _document(chunks)
+
+
+def read_whole(stream: ByteStream) -> bytes:
+    """All the bytes of the stream; an OSError beyond the size limit."""
+    data = bytearray()
+    for chunk in iter(partial(stream.read1, CHUNK), b""):
+        data += chunk
+        if len(data) > _size_limit:
+            raise OSError(too_large("an input"))
+    return bytes(data)
 
 
 def line_spans(path: str) -> Iterator[Item]:
-    """Every line of a JSONL file that is not blank, as a :class:`Span` of the file."""
+    """Every line of a JSONL file that is not blank, as a :class:`Span` of the file;
+    a line beyond the size limit is an error that ends the file."""
     buffer = bytearray(SPAN_CHUNK)
     number, blank = 1, True
     with open(path, "rb", buffering=0) as file:
@@ -102,15 +166,39 @@ def line_spans(path: str) -> Iterator[Item]:
         file.seek(offset)
         while size := file.readinto(buffer):
             at = 0
-            while (end := buffer.find(b"\n", at, size)) >= 0:
+            while True:
+                if blank:
+                    number, line_start = past_blank_lines(buffer, at, size, number)
+                    if line_start != at:
+                        start, at = offset + line_start, line_start
+                end = buffer.find(b"\n", at, size)
+                if end < 0:
+                    break
                 if not blank or NON_SPACE_BYTES_RE.search(buffer, at, end):
+                    if offset + end - start > _size_limit:
+                        yield Item(number, error=long_line())
+                        return
                     yield Item(number, Span(path, start, offset + end - start))
                 number, blank = number + 1, True
                 start, at = offset + end + 1, end + 1
             blank = blank and not NON_SPACE_BYTES_RE.search(buffer, at, size)
             offset += size
+            if not blank and offset - start > _size_limit:
+                yield Item(number, error=long_line())
+                return
     if not blank:
         yield Item(number, Span(path, start, offset - start))
+
+
+def past_blank_lines(data: bytes | bytearray, at: int, end: int, number: int) -> tuple[int, int]:
+    """The number and start of the line that holds the first byte from ``at`` on that
+    is not blank, or of the last line begun before ``end``: runs of blank lines are
+    passed over at once."""
+    found = NON_SPACE_BYTES_RE.search(data, at, end)
+    last = data.rfind(b"\n", at, found.start() if found else end)
+    if last < 0:
+        return number, at
+    return number + data.count(b"\n", at, last + 1), last + 1
 
 
 def decoded(item: Item) -> Item:
@@ -133,11 +221,16 @@ def _chunks(stream: ByteStream, size: int) -> Iterator[bytes]:
 
 
 def _head(chunks: Iterator[bytes]) -> bytes:
-    """The input up to its first non-blank byte and, when that opens an object, its line."""
+    """The input up to its first non-blank byte and, when that opens an object, its
+    line; no more than the size limit."""
     parts: list[bytes] = []
     opening = b""
+    size = 0
     for chunk in chunks:
         parts.append(chunk)
+        size += len(chunk)
+        if size > _size_limit:
+            break
         if not opening:
             body = chunk.lstrip(WHITESPACE)
             opening = body[:1]
@@ -156,54 +249,115 @@ def _first_line_is_json(head: bytes) -> bool:
     return True
 
 
-def _lines(chunks: Iterable[bytes]) -> Iterator[bytes]:
-    partial_line: list[bytes] = []
+def text_lines(chunks: Iterable[bytes]) -> Iterator[tuple[int, bytes | None]]:
+    """Each line of the chunks that is not blank, with its number; ``None`` for a line
+    beyond the size limit, after which nothing is read. Runs of blank lines are passed
+    over at once, and a long line is held once, not once per piece."""
+    number = 1
+    parts: list[bytes] = []
+    size = 0
     for chunk in chunks:
-        start = 0
-        while (end := chunk.find(b"\n", start)) >= 0:
-            partial_line.append(chunk[start:end])
-            yield b"".join(partial_line)
-            partial_line.clear()
-            start = end + 1
-        partial_line.append(chunk[start:])
-    yield b"".join(partial_line)
+        at = 0
+        while True:
+            if not parts:
+                number, at = past_blank_lines(chunk, at, len(chunk), number)
+            end = chunk.find(b"\n", at)
+            size += (len(chunk) if end < 0 else end) - at
+            if size > _size_limit:
+                yield number, None
+                return
+            if end < 0:
+                if parts or NON_SPACE_BYTES_RE.search(chunk, at):
+                    parts.append(chunk[at:])
+                else:
+                    size = 0  # blank so far: not part of a line yet
+                break
+            parts.append(chunk[at:end])
+            yield number, _joined(parts)
+            number, size, at = number + 1, 0, end + 1
+    if parts:
+        yield number, _joined(parts)
 
 
-def _jsonl(lines: Iterable[bytes], decode: bool) -> Iterator[Item]:
-    for number, line in enumerate(lines, 1):
-        if line.strip(WHITESPACE):
-            yield _line_item(number, line) if decode else Item(number, Line(line))
+def _joined(parts: list[bytes]) -> bytes:
+    """The parts as one, and the list emptied, so that only the caller holds them."""
+    whole = parts[0] if len(parts) == 1 else b"".join(parts)
+    parts.clear()
+    return whole
 
 
-def _line_item(number: int, line: bytes) -> Item:
+def _jsonl(chunks: Iterable[bytes], decode: bool) -> Iterator[Item]:
+    for number, line in text_lines(chunks):
+        if line is None:
+            yield Item(number, error=long_line())
+        elif not decode:
+            yield Item(number, Line(line))
+        else:
+            held = _Held(line)
+            del line
+            yield _line_item(number, held)
+
+
+class _Held:
+    """Bytes handed over with their only reference, so that the one who decodes them
+    can let them go before the text is parsed."""
+
+    __slots__ = ("data",)
+
+    def __init__(self, data: bytes) -> None:
+        self.data: bytes | None = data
+
+    def take(self) -> bytes:
+        data, self.data = self.data, None
+        assert data is not None
+        return data
+
+
+def _line_item(number: int, line: bytes | _Held) -> Item:
+    data = line.take() if isinstance(line, _Held) else line
     try:
-        text = line.decode("utf-8")
+        text = data.decode("utf-8")
     except UnicodeDecodeError as exc:
-        return Item(number, error=_utf8_error(line[:exc.start]))
+        before = data[:exc.start]
+        return Item(number, error=_utf8_error(before), broken_text=before.decode("utf-8"))
+    del data, line  # the text alone is needed from here on: a long line is held twice at most
+    return _json_item(number, text)
+
+
+def _json_item(number: int, text: str) -> Item:
     try:
         return Item(number, json.loads(text))
-    except json.JSONDecodeError as exc:
-        return Item(number, error=f"invalid JSON at column {exc.colno}: {exc.msg}")
+    except ValueError as exc:
+        return Item(number, error=json_error(exc), broken_text=text)
     except RecursionError:
         return Item(number, error=TOO_DEEP)
 
 
-def _document(data: bytes) -> Iterator[Item]:
-    body = data.lstrip(WHITESPACE)
-    if not body:
+def _document(chunks: Iterable[bytes]) -> Iterator[Item]:
+    data = bytearray()
+    for chunk in chunks:
+        data += chunk
+        if len(data) > _size_limit:
+            yield Item(1, error=too_large("an input"))
+            return
+    body_at = NON_SPACE_BYTES_RE.search(data)
+    if body_at is None:
         return
+    line = data.count(b"\n", 0, body_at.start()) + 1
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError as exc:
         line_start = data.rfind(b"\n", 0, exc.start) + 1
         yield Item(data.count(b"\n", 0, exc.start) + 1,
-                   error=_utf8_error(data[line_start:exc.start]))
+                   error=_utf8_error(bytes(data[line_start:exc.start])))
         return
-    line = data.count(b"\n", 0, len(data) - len(body)) + 1
+    del data
     try:
         yield Item(line, json.loads(text))
     except json.JSONDecodeError as exc:
-        yield Item(exc.lineno, error=f"invalid JSON at column {exc.colno}: {exc.msg}")
+        yield Item(exc.lineno, error=json_error(exc))
+    except ValueError as exc:
+        yield Item(line, error=json_error(exc))
     except RecursionError:
         yield Item(line, error=TOO_DEEP)
 
@@ -278,6 +432,8 @@ class _ListReader:
                 if self._fill(len(self._buf) - self._pos):
                     continue
                 raise self._error(exc.msg, self._pos + into_element) from None
+            except ValueError as exc:
+                raise _Stop(line, json_error(exc)) from None
             except RecursionError:
                 raise _Stop(line, TOO_DEEP) from None
             if not self._may_go_on(value, end) or not self._fill(len(self._buf) - self._pos):
@@ -325,6 +481,9 @@ class _ListReader:
             text = text[:undecodable.start()]
             self._eof = self._undecodable = True
         self._buf += text
+        if len(self._buf) > _size_limit:
+            raise _Stop(self._line, f"{too_large('an element')}; the rest of the input "
+                                    f"is not read")
         return bool(text)
 
     def _advance(self, index: int) -> int:

@@ -14,7 +14,8 @@ import os
 import weakref
 from collections.abc import Iterable, Iterator
 
-from proofmark_core.records.input import NON_SPACE_BYTES_RE, Item, Span
+from proofmark_core.records.input import (
+    NON_SPACE_BYTES_RE, Item, Span, long_line, past_blank_lines, size_limit)
 
 SEGMENT = 1 << 23
 _open_segments: weakref.WeakSet[_Segment] = weakref.WeakSet()
@@ -63,16 +64,26 @@ def spooling() -> bool:
 
 def spooled_lines(chunks: Iterable[bytes]) -> Iterator[Item]:
     """Every line of the chunks that is not blank, as a span of a memory file; each
-    comes once its bytes are in the file."""
+    comes once its bytes are in the file. A line beyond the size limit is an error
+    that ends the reading."""
     segment = _Segment()
     number, blank, start = 1, True, 0
     for chunk in chunks:
         view = memoryview(chunk)
         ready = []
         written = at = 0
-        while (end := chunk.find(b"\n", at)) >= 0:
+        while True:
+            if blank:
+                number, at = past_blank_lines(chunk, at, len(chunk), number)
+                start = segment.size + at - written
+            if (end := chunk.find(b"\n", at)) < 0:
+                break
             if not blank or NON_SPACE_BYTES_RE.search(chunk, at, end):
                 size = segment.size + end - written - start
+                if size > size_limit():
+                    yield from ready
+                    yield Item(number, error=long_line())
+                    return
                 ready.append(Item(number, SpooledSpan(segment, start, size)))
             number, blank, at = number + 1, True, end + 1
             if segment.size + at - written >= SEGMENT:
@@ -82,6 +93,9 @@ def spooled_lines(chunks: Iterable[bytes]) -> Iterator[Item]:
         blank = blank and not NON_SPACE_BYTES_RE.search(chunk, at)
         segment.write(view[written:])
         yield from ready
+        if not blank and segment.size - start > size_limit():
+            yield Item(number, error=long_line())
+            return
     if not blank:
         yield Item(number, SpooledSpan(segment, start, segment.size - start))
 

@@ -13,6 +13,7 @@ import tempfile
 from collections.abc import Iterable, Iterator, Mapping
 from typing import IO
 
+from proofmark_core.records.input import TOO_DEEP, json_error
 from proofmark_core.records.values import as_text
 from proofmark_core.report.tally import Tally
 from proofmark_core.run.units import Event, Where
@@ -28,7 +29,7 @@ class ReportError(ValueError):
 class SavedResults:
     """The results and errors of a saved file, in order, and its summary."""
 
-    def __init__(self, lines: Iterable[str], name: str) -> None:
+    def __init__(self, lines: Iterable[tuple[int, str]], name: str) -> None:
         self.summary: Mapping[str, object] | None = None
         self._spool: IO[str] = tempfile.SpooledTemporaryFile(
             SPOOL_BYTES, "w+", encoding="utf-8", errors="surrogatepass", newline="\n")
@@ -39,15 +40,16 @@ class SavedResults:
             self._spool.close()
             raise
 
-    def _check(self, lines: Iterable[str], name: str) -> None:
-        for number, line in enumerate(lines, 1):
+    def _check(self, lines: Iterable[tuple[int, str]], name: str) -> None:
+        for number, line in lines:
             if not line.strip():
                 continue
             try:
                 value = json.loads(line.rstrip("\r\n"))
-            except json.JSONDecodeError as exc:
-                raise ReportError(
-                    f"{name}:{number}: invalid JSON at column {exc.colno}: {exc.msg}") from None
+            except ValueError as exc:
+                raise ReportError(f"{name}:{number}: {json_error(exc)}") from None
+            except RecursionError:
+                raise ReportError(f"{name}:{number}: {TOO_DEEP}") from None
             if not isinstance(value, dict):
                 raise ReportError(f"{name}:{number}: expected an object, got {_type_name(value)}")
             if isinstance(value.get("summary"), dict):

@@ -21,7 +21,7 @@ from typing import TYPE_CHECKING, cast
 
 from proofmark_core.claims.turns import read_turns
 from proofmark_core.logs import TURNS, LogError, LogFile, find_logs, sniff
-from proofmark_core.records.files import jsonl_name, open_input, plain_name
+from proofmark_core.records.files import is_pipe, jsonl_name, open_input, plain_name
 from proofmark_core.records.input import Item, decoded, line_spans, read_records
 from proofmark_core.records.parquet import parquet_items
 from proofmark_core.records.spool import spooled_lines, spooling
@@ -106,12 +106,12 @@ class Inputs:
                 yield from self._parquet_records(name)
             elif log_format == TURNS:
                 yield from self._turn_records(name)
-            elif self._whole_logs:
+            elif self._whole_logs and not is_pipe(name):  # a pipe is read in this process
                 yield Unit(Where(name), Item(1, WholeLog(name, log_format)), {})
             else:
                 yield from self._log_turns(name, log_format)
         except LogError as exc:
-            yield _problem(Where(exc.file, exc.line), exc.message)
+            yield _problem(_place_of(exc), exc.message)
         except ImportError as exc:
             yield _problem(Where(name), str(exc))
         except OSError as exc:
@@ -124,6 +124,9 @@ class Inputs:
             return TURNS  # standard input holds turn records; a missing file is reported there
         if plain_name(name).endswith(".parquet"):
             return PARQUET
+        if self._format == TURNS and not LogFile(name).holds_turn_records():
+            raise LogError(name, "not turn records (--from turns): none of its first "
+                                 "records has a \"run_log\"", 1)
         return sniff(LogFile(name)) if self._format == "auto" else self._format
 
     def _turn_records(self, name: str) -> Iterator[Unit]:
@@ -170,6 +173,14 @@ def _numbered(label: str, items: Iterable[Item], by_line: bool) -> Iterator[Unit
         yield Unit(Where(label, item.line if by_line else None, index), item, {})
     if not records:
         yield _problem(Where(label), "no records")
+
+
+def _place_of(error: LogError) -> Where:
+    """Where a log's error belongs: to the turn it cost, when it cost one."""
+    if error.turn is None:
+        return Where(error.file, error.line)
+    agent, session, index = error.turn
+    return Where(error.file, error.line, index, agent=agent, session=session, turn=index)
 
 
 def _problem(where: Where, message: str) -> Unit:
