@@ -22,6 +22,7 @@ from proofmark_core.hook.decision import (
     judge,
     let_go,
     read_payload,
+    say,
     settle,
 )
 from proofmark_core.hook.parser import DEFAULT_DEADLINE
@@ -40,7 +41,7 @@ def run_notify(args: argparse.Namespace) -> int:
     decision = Decision(session=None, redact=args.redact)
     try:
         with deadline(DEFAULT_DEADLINE):
-            payload = read_payload(args.payload.encode())
+            payload = read_payload(os.fsencode(args.payload))
             if payload.get("type") != "agent-turn-complete":
                 return 0
             decision.session = as_text(payload.get("thread-id"))
@@ -57,7 +58,7 @@ def run_notify(args: argparse.Namespace) -> int:
         let_go(exc, decision, args.log)
         return 0
     if decision.failing:
-        print(decision.reason(), file=sys.stderr)
+        say(sys.stderr, decision.reason())
     append_log(args.log, decision.log_line())
     return 0
 

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import contextlib
 import json
+import os
 import signal
 import sys
 import time
@@ -13,10 +14,11 @@ from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
 from pathlib import Path
 from types import FrameType
-from typing import TYPE_CHECKING, Any
+from typing import IO, TYPE_CHECKING, Any, TextIO
 
 from proofmark_core.claims.extract import extract_claims
 from proofmark_core.logs import LogError
+from proofmark_core.records.input import read_whole
 from proofmark_core.report.redact import redact
 from proofmark_core.report.terminal import one_line, shorten
 from proofmark_core.records.values import as_text
@@ -107,6 +109,14 @@ def _in_session(run_log: RunLog, earlier: Callable[[], list[RunLog]]) -> Session
     return session.session(run_log)
 
 
+def payload_bytes(stream: IO[bytes]) -> bytes:
+    """The payload as it comes, within the size limit."""
+    try:
+        return read_whole(stream)
+    except OSError as exc:
+        raise HookError(f"the hook payload: {exc.strerror or exc}") from None
+
+
 def read_payload(data: bytes) -> dict[str, Any]:
     try:
         payload = json.loads(data)
@@ -146,7 +156,7 @@ def settle(args: Any, payload: dict[str, Any]) -> None:
 def let_go(error: Exception, decision: Decision, log: str | None) -> None:
     """One line on standard error (and in the log) for a fault of the hook's own."""
     why = str(error) if isinstance(error, HookError) else f"{type(error).__name__}: {error}"
-    print(f"proofmark: {one_line(why)}; the turn ends unchecked", file=sys.stderr)
+    say(sys.stderr, f"proofmark: {one_line(why)}; the turn ends unchecked")
     append_log(log, {**decision.log_line(), "error": why})
 
 
@@ -154,11 +164,24 @@ def append_log(path: str | None, line: dict[str, object]) -> None:
     if path is None:
         return
     try:
-        with open(path, "a", encoding="utf-8") as stream:
+        # A lone surrogate (JSON allows one, UTF-8 does not) is written as its JSON
+        # escape, which reads back as the same text.
+        with open(path, "a", encoding="utf-8", errors="backslashreplace") as stream:
             stream.write(json.dumps(line, ensure_ascii=False) + "\n")
     except OSError as exc:
-        print(f"proofmark: {path}: cannot append to the log: {exc.strerror or exc}",
-              file=sys.stderr)
+        say(sys.stderr, f"proofmark: {path}: cannot append to the log: {exc.strerror or exc}")
+
+
+def say(stream: TextIO, text: str) -> None:
+    """Write a line for the agent; when nobody can read it (a closed pipe, a full
+    device), the hook ends quietly all the same."""
+    try:
+        stream.write(text + "\n")
+        stream.flush()
+    except (OSError, ValueError):
+        # Point the stream at nothing, so that the interpreter's last flush stays quiet.
+        with contextlib.suppress(OSError, ValueError):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), stream.fileno())
 
 
 @contextlib.contextmanager

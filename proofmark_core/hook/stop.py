@@ -25,7 +25,9 @@ from proofmark_core.hook.decision import (
     deadline,
     judge,
     let_go,
+    payload_bytes,
     read_payload,
+    say,
     settle,
 )
 from proofmark_core.logs import LogError, LogFile, agent_turns, last_turn
@@ -62,7 +64,7 @@ def run_stop_hook(args: argparse.Namespace, turn_of: TurnOf) -> int:
     decision = Decision(session=None, redact=args.redact)
     try:
         with deadline(args.deadline):
-            payload = read_payload(sys.stdin.buffer.read())
+            payload = read_payload(payload_bytes(sys.stdin.buffer))
             decision.session = as_text(payload.get("session_id"))
             settle(args, payload)
             decide(payload, decision, turn_of, args, Rounds.default())
@@ -70,10 +72,9 @@ def run_stop_hook(args: argparse.Namespace, turn_of: TurnOf) -> int:
         let_go(exc, decision, args.log)
         return 0
     if decision.blocked:
-        json.dump({"decision": "block", "reason": decision.reason()}, sys.stdout)
-        print()
+        say(sys.stdout, json.dumps({"decision": "block", "reason": decision.reason()}))
     elif decision.note:
-        print(f"proofmark: {decision.note}", file=sys.stderr)
+        say(sys.stderr, f"proofmark: {decision.note}")
     append_log(args.log, decision.log_line())
     return 0
 

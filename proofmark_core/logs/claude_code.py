@@ -33,6 +33,7 @@ from __future__ import annotations
 
 import json
 import mmap
+import os
 import re
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
@@ -40,6 +41,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
 from proofmark_core.logs._file import LogFile
+from proofmark_core.records.files import open_path
 from proofmark_core.logs._runlog import Call, TurnLog
 from proofmark_core.logs._shell import command_text
 from proofmark_core.logs._tail import line_number, lines_from
@@ -125,8 +127,8 @@ def last_turn(path: str | Path) -> TurnLog | None:
     turn. The session may still be being written: a last line cut short is left out.
     """
     log = LogFile(path)
-    with log.path.open("rb") as stream:
-        if not log.path.stat().st_size:
+    with open_path(path) as stream:
+        if not os.fstat(stream.fileno()).st_size:
             return None
         with mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ) as data:
             side = _file_is_subagent(data)
@@ -459,7 +461,7 @@ def _agent_files(session: Path) -> dict[str, Path]:
 
 
 def _first_timestamp(path: Path) -> str | None:
-    with path.open("rb") as stream:
+    with open_path(path) as stream:
         for raw in stream:
             try:
                 record = json.loads(raw)
