@@ -207,7 +207,7 @@ def decoded(item: Item) -> Item:
         return _line_item(item.line, item.value.text)
     if isinstance(item.value, Span):
         try:
-            return _line_item(item.line, item.value.read())
+            return _line_item(item.line, _Held(item.value.read()))
         except OSError as exc:
             return Item(item.line, error=exc.strerror or str(exc))
     return item
@@ -254,35 +254,36 @@ def text_lines(chunks: Iterable[bytes]) -> Iterator[tuple[int, bytes | None]]:
     beyond the size limit, after which nothing is read. Runs of blank lines are passed
     over at once, and a long line is held once, not once per piece."""
     number = 1
-    parts: list[bytes] = []
-    size = 0
+    # The start of a line that goes on in the next chunk: one block that grows in
+    # place, not a list of pieces to join, so that a long line is not held twice.
+    pending = bytearray()
     for chunk in chunks:
         at = 0
         while True:
-            if not parts:
+            if not pending:
                 number, at = past_blank_lines(chunk, at, len(chunk), number)
             end = chunk.find(b"\n", at)
-            size += (len(chunk) if end < 0 else end) - at
-            if size > _size_limit:
+            if len(pending) + (len(chunk) if end < 0 else end) - at > _size_limit:
                 yield number, None
                 return
             if end < 0:
-                if parts or NON_SPACE_BYTES_RE.search(chunk, at):
-                    parts.append(chunk[at:])
-                else:
-                    size = 0  # blank so far: not part of a line yet
+                if pending or NON_SPACE_BYTES_RE.search(chunk, at):
+                    pending += memoryview(chunk)[at:]
                 break
-            parts.append(chunk[at:end])
-            yield number, _joined(parts)
-            number, size, at = number + 1, 0, end + 1
-    if parts:
-        yield number, _joined(parts)
+            if pending:
+                pending += memoryview(chunk)[at:end]
+                yield number, _taken(pending)
+            else:
+                yield number, chunk[at:end]
+            number, at = number + 1, end + 1
+    if pending:
+        yield number, _taken(pending)
 
 
-def _joined(parts: list[bytes]) -> bytes:
-    """The parts as one, and the list emptied, so that only the caller holds them."""
-    whole = parts[0] if len(parts) == 1 else b"".join(parts)
-    parts.clear()
+def _taken(pending: bytearray) -> bytes:
+    """The bytes of the block, which is emptied."""
+    whole = bytes(pending)
+    pending.clear()
     return whole
 
 
