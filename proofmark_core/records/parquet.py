@@ -12,6 +12,7 @@ import json
 from collections.abc import Iterable, Iterator
 from types import ModuleType
 
+from proofmark_core.records.files import open_path
 from proofmark_core.records.input import Item, Line
 
 NEEDS_PYARROW = "Parquet needs pyarrow: pip install 'proofmark-core[ray]'"
@@ -23,10 +24,11 @@ def parquet_items(path: str) -> Iterator[Item]:
     """Each row of a Parquet file of turn records, as an Item numbered from 1."""
     parquet = pyarrow_module("pyarrow.parquet")
     number = 0
-    for batch in parquet.ParquetFile(path).iter_batches(batch_size=ROWS_PER_BATCH):
-        for row in batch.to_pylist():
-            number += 1
-            yield record_item(number, row)
+    with open_path(path) as source:
+        for batch in parquet.ParquetFile(source).iter_batches(batch_size=ROWS_PER_BATCH):
+            for row in batch.to_pylist():
+                number += 1
+                yield record_item(number, row)
 
 
 def record_item(number: int, row: dict[str, object]) -> Item:
