@@ -127,14 +127,14 @@ def structural(data: bytes, rng: random.Random) -> bytes:
     whole = True
     try:
         value = json.loads(data)
-    except ValueError:
+    except (ValueError, RecursionError):
         if not lines:
             return data
         whole = False
         index = rng.randrange(len(lines))
         try:
             value = json.loads(lines[index])
-        except ValueError:
+        except (ValueError, RecursionError):
             return flip(data, rng)
     value = _mutate_value(value, rng, depth=0)
     try:
