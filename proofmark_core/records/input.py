@@ -8,6 +8,7 @@ else is one JSON document holding one record.
 from __future__ import annotations
 
 import codecs
+import io
 import itertools
 import json
 import re
@@ -15,7 +16,7 @@ import sys
 from collections.abc import Callable, Iterable, Iterator
 from dataclasses import dataclass
 from functools import partial
-from typing import Protocol
+from typing import IO, Protocol
 
 CHUNK = 1 << 16
 WHITESPACE = b" \t\r\n"
@@ -145,10 +146,10 @@ def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True,
     return _document(chunks)
 
 
-def read_whole(stream: ByteStream) -> bytes:
+def read_whole(stream: IO[bytes] | io.BufferedIOBase) -> bytes:
     """All the bytes of the stream; an OSError beyond the size limit."""
     data = bytearray()
-    for chunk in iter(partial(stream.read1, CHUNK), b""):
+    for chunk in iter(partial(stream.read, CHUNK), b""):
         data += chunk
         if len(data) > _size_limit:
             raise OSError(too_large("an input"))

@@ -70,7 +70,7 @@ def spooled_lines(chunks: Iterable[bytes]) -> Iterator[Item]:
     number, blank, start = 1, True, 0
     for chunk in chunks:
         view = memoryview(chunk)
-        ready = []
+        ready: list[Item] = []
         written = at = 0
         while True:
             if blank:

@@ -27,7 +27,8 @@ def whole_part(text: str) -> object | None:
     if len(text) > MOST:
         return None
     try:
-        return json.loads(text)
+        whole: object = json.loads(text)
+        return whole
     except json.JSONDecodeError as exc:
         cut_in_string = exc.msg.startswith("Unterminated string")
         end = len(text) if cut_in_string else exc.pos
@@ -35,9 +36,10 @@ def whole_part(text: str) -> object | None:
         return None
     for candidate in _candidates(text, end, cut_in_string):
         try:
-            return json.loads(candidate)
+            part: object = json.loads(candidate)
         except (ValueError, RecursionError):
             continue
+        return part
     return None
 
 
