@@ -47,6 +47,9 @@ def cut(source, line, tmp_path, keep_after=False, after=None):
     (SESSION, 5, b'"file_path":"/home/dev/shop/src/', set(), 0),
     # cut before it says what it is: it takes nothing from the turn, which is kept
     (SESSION, 18, b'"isSidechain"', {0}, 2),
+    # a JSON document cut short (an OpenHands trajectory whose second turn starts at 283)
+    (LOGS / "openhands" / "trajectory.json", 300, None, {0}, 1),
+    (LOGS / "openhands" / "trajectory.json", 265, None, set(), 0),
 ])
 def test_a_cut_line_loses_only_its_own_turn(source, line, after, kept, broken_turn, tmp_path):
     done, lines = check(cut(source, line, tmp_path, after=after))

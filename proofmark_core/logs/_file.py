@@ -85,14 +85,18 @@ class LogFile:
                               f"({type(exc).__name__}: {exc})", line)
 
     def sample(self) -> list[object]:
-        """The first few records, for telling the format: those before a broken one."""
+        """The first few records, for telling the format: those before a broken one,
+        or what the broken one says before its break when it is the first (a JSON
+        document cut short is one)."""
         sample: list[object] = []
+        reading_to_break, self.read_to_break = self.read_to_break, True
         try:
             for _, value in itertools.islice(self.records(), SAMPLE_RECORDS):
                 sample.append(value)
-        except LogError:
-            if not sample:
-                raise
+        finally:
+            self.read_to_break = reading_to_break
+        if self.jsonl and self.broken is not None and len(sample) > 1:
+            sample.pop()
         return sample
 
     def holds_turn_records(self) -> bool:
@@ -109,6 +113,11 @@ class LogFile:
                     if _is_turn_record(item):
                         return True
                     readable += 1
+                elif not self.jsonl and item.broken_text is not None:
+                    # A document cut short: what it holds before the break tells.
+                    whole = whole_part(item.broken_text)
+                    if whole is not None:
+                        return _is_turn_record(Item(item.line, whole))
         return not readable
 
     def document(self) -> object:

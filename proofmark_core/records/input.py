@@ -357,7 +357,7 @@ def _document(chunks: Iterable[bytes]) -> Iterator[Item]:
     try:
         yield Item(line, json.loads(text))
     except json.JSONDecodeError as exc:
-        yield Item(exc.lineno, error=json_error(exc))
+        yield Item(exc.lineno, error=json_error(exc), broken_text=text)
     except ValueError as exc:
         yield Item(line, error=json_error(exc))
     except RecursionError:
