@@ -2,10 +2,12 @@
 endless and special files, pipe paths, and arguments at their extremes. Each ends in
 one line on standard error and exit 2 (or in the right result), never in a traceback,
 a hang or memory without bound."""
+import contextlib
 import gzip
 import json
 import os
 import resource
+import signal
 import subprocess
 import sys
 import threading
@@ -193,10 +195,16 @@ def test_many_jobs_start_no_more_workers_than_there_is_work():
 
     def few_processes():
         resource.setrlimit(resource.RLIMIT_NPROC, (room, room))
-    done = subprocess.run([sys.executable, "-m", "proofmark_core", "check", "--jobs", "10000",
-                           SESSION, SESSION], capture_output=True, cwd=PACKAGE_HOME,
-                          timeout=30, preexec_fn=few_processes)
-    assert done.returncode == 1 and done.stdout.count(b"contradicted") >= 2, done.stderr
+    child = subprocess.Popen([sys.executable, "-m", "proofmark_core", "check", "--jobs", "10000",
+                              SESSION, SESSION], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             cwd=PACKAGE_HOME, preexec_fn=few_processes, start_new_session=True)
+    try:
+        out, err = child.communicate(timeout=30)
+    finally:  # workers it started must not outlive a failed run
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(child.pid, signal.SIGKILL)
+        child.wait()
+    assert child.returncode == 1 and out.count(b"contradicted") >= 2, err
 
 
 @pytest.mark.timeout(20)
