@@ -95,6 +95,8 @@ class LogFile:
                 sample.append(value)
         finally:
             self.read_to_break = reading_to_break
+        if self.broken is not None and not sample:
+            raise self.broken  # nothing before the break, nor in it, tells the format
         if self.jsonl and self.broken is not None and len(sample) > 1:
             sample.pop()
         return sample
