@@ -168,6 +168,26 @@ def test_verdicts(text, commands, verdict, evidence):
     assert (result.verdict, evidence in result.evidence) == (verdict, True), result.evidence
 
 
+LATEX_WITH_ERRORS = ("! Missing $ inserted.\nOutput written on paper.pdf (24 pages, 412474 bytes).\n"
+                     "Transcript written on paper.log.\n")
+
+
+@pytest.mark.parametrize(("text", "commands", "verdict", "evidence"), [
+    # pdflatex writes its PDF after errors too: the exit code or the echo decides
+    ("Paper compiles cleanly.", [run("pdflatex -interaction=nonstopmode paper.tex", LATEX_WITH_ERRORS, 1)],
+     "contradicted", "exit 1"),
+    ("Paper compiled successfully!",
+     [run('pdflatex paper.tex && echo "PDF generated!" || echo "Still has errors"',
+          LATEX_WITH_ERRORS + "Still has errors\n")], "contradicted", 'printed "Still has errors"'),
+    ("Paper compiled successfully!", [run("pdflatex paper.tex", "Output written on paper.pdf (3 pages).\n")],
+     "verified", "exit 0"),
+])
+def test_a_written_pdf_is_no_passing_build(text, commands, verdict, evidence):
+    result = judged(text, turn(*commands))
+    assert result is not None
+    assert (result.verdict, evidence in result.evidence) == (verdict, True), result.evidence
+
+
 @pytest.mark.parametrize(("text", "commands"), [
     ("All tests pass.", [run("pytest | head -20", "tests/test_a.py ....", 0)]),   # cut, and head's exit
     ("All tests pass.", [run("pytest", "tests/test_a.py ....", None)]),          # no exit code recorded
