@@ -85,6 +85,22 @@ def test_not_claims_of_passing_checks(text):
     assert read_test_claim(text, []) is None
 
 
+@pytest.mark.parametrize(("text", "kinds", "count"), [
+    # a reason clause reports the result; the hedge or denial of the rest is not said of it
+    ("It's not needed anymore since the full suite (87 tests, 0 failures) already passed.",
+     {"tests"}, 87),
+    ("Since `migrations` tests passed, my change didn't break them.", {"tests"}, None),
+    ("No changes needed, because lint is clean.", {"lint"}, None),
+    # a result hedged or denied in the clause itself, or also reported in the rest
+    ("Tests should pass since I fixed the import.", None, None),
+    ("The fix is not complete, since the tests still fail.", None, None),
+    ("Since tests would pass anyway, I stopped.", None, None),
+])
+def test_a_reason_clause_reports_its_own_result(text, kinds, count):
+    claim = read_test_claim(text, [])
+    assert (claim and claim.kinds, claim and claim.count) == (kinds, count)
+
+
 def test_counts_of_some_tests_are_told_apart():
     assert read_test_claim("The GPU tests run and the first two pass successfully.", []).part
     assert read_test_claim("All 15 SessionLive tests pass", []).part
