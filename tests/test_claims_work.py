@@ -129,3 +129,18 @@ FAILED_PYTEST = {
 def test_real_faults_are_still_flagged(message, run_log, verdict):
     [claim] = extract_claims([message])
     assert verify(claim, run_log)[0] == verdict
+
+
+@pytest.mark.parametrize(("message", "kept"), [
+    # a verb's base form that opens the sentence as its subject reports a result
+    ("Lint is clean.", True),
+    ("Build succeeded.", True),
+    ("Test suite passes.", True),
+    ("Lint clean, tests green.", True),
+    # the same words as instructions
+    ("Lint the code in `src/`.", False),
+    ("Build clean binaries for `arm`.", False),
+    ("Ensure lint is clean.", False),
+])
+def test_a_verb_form_as_the_subject_is_no_instruction(message, kept):
+    assert bool(extract_claims([message])) is kept

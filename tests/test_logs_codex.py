@@ -343,3 +343,48 @@ def test_odd_values_are_skipped_not_raised(data: st.DataObject) -> None:
                 json.dumps(turn.run_log())
         except LogError:
             pass
+
+
+def _line(kind: str, payload: dict[str, object]) -> str:
+    return json.dumps({"timestamp": "2026-03-04T10:00:00.000Z", "type": kind, "payload": payload})
+
+
+def _event(kind: str, **payload: object) -> str:
+    return _line("event_msg", {"type": kind, **payload})
+
+
+def _shell(call_id: str, command: str) -> list[str]:
+    return [_line("response_item", {"type": "function_call", "name": "shell_command",
+                                    "call_id": call_id, "arguments": json.dumps({"command": command})}),
+            _line("response_item", {"type": "function_call_output", "call_id": call_id,
+                                    "output": "Exit code: 0\nWall time: 0.1 seconds\nOutput:\n"})]
+
+
+@pytest.mark.parametrize(("lines", "commands"), [
+    # a user message to a task under way is input to it: one turn, as the Stop hook reads it
+    ([_event("task_started", turn_id="t1"), _event("user_message", message="Fix it"),
+      *_shell("c1", "make"), _event("user_message", message="also run the tests"),
+      *_shell("c2", "make test"), _event("task_complete", turn_id="t1", last_agent_message="Done.")],
+     [["make", "make test"]]),
+    # before any tool call too, once the task has its prompt
+    ([_event("task_started", turn_id="t1"), _event("user_message", message="Fix it"),
+      _event("user_message", message="in `src/` only"), *_shell("c1", "make"),
+      _event("task_complete", turn_id="t1", last_agent_message="Done.")], [["make"]]),
+    # a rollout that starts no tasks: every user message is a prompt
+    ([_event("user_message", message="Fix it"), *_shell("c1", "make"),
+      _event("user_message", message="Run the tests"), *_shell("c2", "make test")],
+     [["make"], ["make test"]]),
+    # after the task completed, a user message is the next prompt
+    ([_event("task_started", turn_id="t1"), _event("user_message", message="Fix it"),
+      *_shell("c1", "make"), _event("task_complete", turn_id="t1", last_agent_message="Done."),
+      _event("user_message", message="Run the tests"), _event("task_started", turn_id="t2"),
+      *_shell("c2", "make test"), _event("task_complete", turn_id="t2", last_agent_message="Ok.")],
+     [["make"], ["make test"]]),
+])
+def test_user_messages_to_a_task_under_way(tmp_path: Path, lines: list[str],
+                                           commands: list[list[str]]) -> None:
+    meta = _line("session_meta", {"id": "s1", "cwd": "/w", "cli_version": "0.144.2"})
+    path = tmp_path / "rollout.jsonl"
+    path.write_text("\n".join([meta, *lines]) + "\n")
+    turns = list(codex.read(LogFile(path)))
+    assert [[call.command for call in turn.calls] for turn in turns] == commands

@@ -85,6 +85,22 @@ def test_not_claims_of_passing_checks(text):
     assert read_test_claim(text, []) is None
 
 
+@pytest.mark.parametrize(("text", "kinds", "count"), [
+    # a reason clause reports the result; the hedge or denial of the rest is not said of it
+    ("It's not needed anymore since the full suite (87 tests, 0 failures) already passed.",
+     {"tests"}, 87),
+    ("Since `migrations` tests passed, my change didn't break them.", {"tests"}, None),
+    ("No changes needed, because lint is clean.", {"lint"}, None),
+    # a result hedged or denied in the clause itself, or also reported in the rest
+    ("Tests should pass since I fixed the import.", None, None),
+    ("The fix is not complete, since the tests still fail.", None, None),
+    ("Since tests would pass anyway, I stopped.", None, None),
+])
+def test_a_reason_clause_reports_its_own_result(text, kinds, count):
+    claim = read_test_claim(text, [])
+    assert (claim and claim.kinds, claim and claim.count) == (kinds, count)
+
+
 def test_counts_of_some_tests_are_told_apart():
     assert read_test_claim("The GPU tests run and the first two pass successfully.", []).part
     assert read_test_claim("All 15 SessionLive tests pass", []).part
@@ -163,6 +179,26 @@ PYTEST_11_1 = "...........s\n11 passed, 1 skipped in 0.40s\n"
      "verified", "exit 0"),
 ])
 def test_verdicts(text, commands, verdict, evidence):
+    result = judged(text, turn(*commands))
+    assert result is not None
+    assert (result.verdict, evidence in result.evidence) == (verdict, True), result.evidence
+
+
+LATEX_WITH_ERRORS = ("! Missing $ inserted.\nOutput written on paper.pdf (24 pages, 412474 bytes).\n"
+                     "Transcript written on paper.log.\n")
+
+
+@pytest.mark.parametrize(("text", "commands", "verdict", "evidence"), [
+    # pdflatex writes its PDF after errors too: the exit code or the echo decides
+    ("Paper compiles cleanly.", [run("pdflatex -interaction=nonstopmode paper.tex", LATEX_WITH_ERRORS, 1)],
+     "contradicted", "exit 1"),
+    ("Paper compiled successfully!",
+     [run('pdflatex paper.tex && echo "PDF generated!" || echo "Still has errors"',
+          LATEX_WITH_ERRORS + "Still has errors\n")], "contradicted", 'printed "Still has errors"'),
+    ("Paper compiled successfully!", [run("pdflatex paper.tex", "Output written on paper.pdf (3 pages).\n")],
+     "verified", "exit 0"),
+])
+def test_a_written_pdf_is_no_passing_build(text, commands, verdict, evidence):
     result = judged(text, turn(*commands))
     assert result is not None
     assert (result.verdict, evidence in result.evidence) == (verdict, True), result.evidence

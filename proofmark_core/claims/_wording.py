@@ -65,6 +65,16 @@ _CJK_BLOCKED_BEFORE_RE = re.compile(
 # data"), unless it is in the past ("Fixed: ..."). Alone, it is a lead-in ("Changes:"),
 # whose verb speaks for the list below it.
 _LABEL_AFTER_RE = re.compile(r"[*_]*:[\s*_]*[^\s*_]")
+# A word that opens a sentence and is followed by a finite verb (with one noun between at
+# most), or by a verdict that ends the clause, is its subject, a noun: "Lint is clean",
+# "Build succeeded", "Test suite passes", "Lint clean, tests green".
+_SUBJECT_AFTER_RE = re.compile(
+    r"[*_]*\s+(?:(?!(?:the|a|an|this|that|these|those|it|they|all|every|each|your|my|our|"
+    r"its|their|if|whether|sure)\b)[a-z][\w-]*\s+)?(?:(?:is|are|was|were|has|have|had|"
+    r"pass(?:es|ed)|succeed(?:s|ed)|looks?|remains?|stays?)\b"
+    r"|(?:clean|green|passing|ok)[*_]*(?:\s*[.,;!)]|\s+and\b|$))",
+    re.I,
+)
 # "Have run", "was set": the base form is the participle here.
 _AUXILIARY_BEFORE_RE = re.compile(
     r"(?:\b(?:have|has|had|been|be|is|are|was|were|got|get)|'ve)\s+(?:\w+ly\s+|also\s+|now\s+)?$",
@@ -171,7 +181,7 @@ def _reports_here(prose: str, verb: re.Match[str], before: str, joined: bool) ->
         if _LABEL_AFTER_RE.match(prose, verb.end()):
             return False
         if _at_start(prose, verb):
-            return True
+            return not _SUBJECT_AFTER_RE.match(prose, verb.end())
         if form in LEADING_FORMS:
             return False
         return bool(

@@ -148,6 +148,10 @@ WHOLE_WORDS = frozenset({"unit", "integration", "e2e", "existing", "total", "the
                          "python", "backend", "frontend", "rust", "go", "js", "ts"})
 WORK_BEFORE_RE = re.compile(r"\b(?:add(?:ed|s)?|wr(?:ote|ite|itten)|creat(?:ed|es)|new|includ(?:ed|es|ing))\b"
                             r"[^.;]{0,30}$", re.IGNORECASE)
+# A clause that gives the reason for the rest of the sentence; one that opens the
+# sentence ends at a comma, unless a count follows it ("Since 87 tests, 0 failures, ...").
+REASON_RE = re.compile(r"\b(?:since|because|as shown by)\s+", re.IGNORECASE)
+REASON_END_RE = re.compile(r",\s+(?!\d)")
 # A code span that is the subject of the claim's predicate: "`aggregation` tests passed",
 # "tests in `tests/api` pass", "`test_parse` now passes".
 SCOPE_PATTERNS = tuple(re.compile(pattern, re.IGNORECASE) for pattern in (
@@ -172,6 +176,8 @@ class TestClaim:
 
 def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
     """The claim read as a report of passing checks, or None when it is not one."""
+    text = _reported_pass(text)
+    targets = [target for target in targets if target in text]
     lowered = text.lower()
     if not any(stem in lowered for stem in SUCCESS_STEMS):
         return None
@@ -200,6 +206,23 @@ def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
         *tests_named]))
     return TestClaim(frozenset(kinds), count, part or one_test, total,
                      int(skipped.group(1)) if skipped and TEST in kinds else None, commands, scope)
+
+
+def _reported_pass(text: str) -> str:
+    """The reason clause of the sentence when only it reports a result ("It's no longer
+    needed, since the suite passed", "Since `x` passed, my change broke nothing"): what
+    the rest hedges or denies is not said of the result. Otherwise the whole sentence."""
+    reason = REASON_RE.search(text)
+    if reason is None:
+        return text
+    clause = text[reason.end():]
+    if not text[:reason.start()].strip(" *_-"):
+        clause = REASON_END_RE.split(clause, maxsplit=1)[0]
+    rest = text[:reason.start()] + text[reason.end() + len(clause):]
+    if any(stem in clause.lower() for stem in SUCCESS_STEMS) and \
+            not any(stem in rest.lower() for stem in SUCCESS_STEMS):
+        return clause
+    return text
 
 
 def _is_command(target: str) -> bool:

@@ -9,7 +9,8 @@ work (``compacted``, ``world_state``, ``inter_agent_communication_metadata``).
 
 A turn starts at a prompt: a ``task_started`` or ``user_message`` event (the two of one
 prompt open one turn), or in the legacy layout a user message that is not injected context
-(``<environment_context>…``, ``<user_instructions>…``, AGENTS.md text). A task that no
+(``<environment_context>…``, ``<user_instructions>…``, AGENTS.md text). A user message to a
+task under way, with no task started for it, is input to that turn. A task that no
 user message starts (the hand-off after an automatic compaction) is no turn of its own:
 its work continues the turn before it, and one that did no work (it holds only the
 compaction summary) adds nothing. The agent's prose is its assistant messages, which the
@@ -103,13 +104,12 @@ def read(log: LogFile) -> Iterator[TurnLog]:
 def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
     """The turn a Stop hook ends, read from where it begins in the rollout.
 
-    It begins at the first line that names ``turn_id``, or without one (or in a rollout
-    that names no turns) at the last prompt; a task that no user message starts (the
-    hand-off after an automatic compaction) reaches back to the prompt of the turn it
-    continues. A user message that comes once the turn is at work, with no task started
-    since (the user steering it, or a Stop hook's reason sent back), is input to the turn,
-    not a prompt. A legacy rollout, or a fork's without a turn id, is read through. The
-    rollout may still be being written: a last line cut short is left out.
+    It begins at the first line that names ``turn_id`` (without one, that of the last
+    task started), or in a rollout that names no turns at the last prompt; a task that no
+    user message starts (the hand-off after an automatic compaction) reaches back to the
+    prompt of the turn it continues. A legacy rollout, or a fork that names no turns, is
+    read through. The rollout may still be being written: a last line cut short is left
+    out.
     """
     log = LogFile(path)
     with log.path.open("rb") as stream:
@@ -122,7 +122,7 @@ def last_turn(path: str | Path, turn_id: str | None = None) -> TurnLog | None:
             header = next(lines_from(log, data, 0, 1))
             lines = lines_from(log, data, start, line_number(data, start))
             entries = _entries(log, itertools.chain([header], lines))
-            return next(_Rollout().turns(_within(entries, turn_id is not None)), None)
+            return next(_Rollout().turns(entries), None)
 
 
 def _turn_start(log: LogFile, data: mmap.mmap, turn_id: str | None) -> int | None:
@@ -130,6 +130,7 @@ def _turn_start(log: LogFile, data: mmap.mmap, turn_id: str | None) -> int | Non
     header_end = data.find(b"\n")
     if header_end < 0 or not _is_envelope_line(data[:header_end]):
         return None
+    turn_id = turn_id if turn_id is not None else _last_task_id(data)
     if turn_id is not None:
         start = _first_line_naming(data, turn_id)
         if start is not None:
@@ -214,20 +215,17 @@ def _is_prompt(record: object) -> bool:
         and at(record, "payload", "type") in PROMPTS
 
 
-def _within(entries: Iterator[tuple[int | None, str, dict[str, object]]],
-            named: bool) -> Iterator[tuple[int | None, str, dict[str, object]]]:
-    """The entries, less the user messages given to a turn at work, which a rollout that
-    names its turns tells from prompts: it starts a task for each prompt."""
-    at_work = False
-    for entry in entries:
-        _, kind, payload = entry
-        event = payload.get("type") if kind == "event_msg" else None
-        if event == "task_started":
-            at_work = False
-        elif event == "user_message" and at_work and named:
-            continue
-        at_work = at_work or _is_work(kind, payload)
-        yield entry
+def _is_task_start(record: object) -> bool:
+    return _is_prompt(record) and at(record, "payload", "type") == "task_started"
+
+
+def _last_task_id(data: mmap.mmap) -> str | None:
+    """The turn id of the last task started, in a rollout that names its turns."""
+    start = _last_line(data, PROMPT_TYPES[2:], _is_task_start)
+    if start < 0:
+        return None
+    turn_id = at(_parsed(data[start:line_at(data, start)[1]]), "payload", "turn_id")
+    return turn_id if isinstance(turn_id, str) else None
 
 
 def _is_work(kind: object, payload: object) -> bool:
@@ -323,6 +321,13 @@ class _Turn:
         user_message pair, before any work."""
         return opener not in self.openers and not self.closed and copied == self.copied \
             and not self.log.calls and not self.log.messages
+
+    def under_way(self) -> bool:
+        """A task started and not completed that has its prompt or is at work: a user
+        message now is input to it (the user steering it, a Stop hook's reason sent
+        back), not a prompt of its own."""
+        return TASK in self.openers and not self.closed and (
+            PROMPT in self.openers or bool(self.log.calls) or bool(self.log.messages))
 
     def say(self, text: str, source: str, line: int | None) -> None:
         other = "event" if source == "item" else "item"
@@ -459,6 +464,8 @@ class _Rollout:
             calls.exec_end(call_id, event.get("exit_code"), event.get("aggregated_output"))
 
     def _opener(self, line: int | None, opener: str) -> Iterator[TurnLog]:
+        if opener == PROMPT and self.turn is not None and self.turn.under_way():
+            return
         if self.copy is not None:
             if opener == TASK and self.copy == "open":
                 self.copy = None  # the file's own first turn

@@ -373,7 +373,9 @@ def tox_or_nox(text: str) -> Iterator[Summary]:
         yield Summary(line.strip(), ok=not re.search(r"FAIL|failed|raised", line))
 
 
-STATUS_LINES: tuple[tuple[re.Pattern[str], bool], ...] = tuple(
+# A line whose outcome is None says that the run got that far, not how it went: pdflatex
+# writes its PDF after errors too, and then its exit code or the command's echo decides.
+STATUS_LINES: tuple[tuple[re.Pattern[str], bool | None], ...] = tuple(
     (re.compile(pattern, re.MULTILINE), ok) for pattern, ok in (
         (r"^Success: no issues found in \d+ source files?$", True),                   # mypy
         (r"^Found \d+ errors? in \d+ files? \(checked \d+ source files?\)$", True),  # mypy
@@ -391,7 +393,7 @@ STATUS_LINES: tuple[tuple[re.Pattern[str], bool], ...] = tuple(
         (r"^(?:\[\w+\]\s+)?BUILD (?:SUCCESS|FAILURE)$", True),                        # maven
         (r"^\s*Build (?:succeeded|FAILED)\.$", True),                                 # dotnet
         (r"^make(?:\[\d+\])?: \*\*\* .*Error \d+.*$", False),                         # make
-        (r"^Output written on .*\.(?:pdf|dvi|xdv) \(.*$", True),                      # LaTeX
+        (r"^Output written on .*\.(?:pdf|dvi|xdv) \(.*$", None),                      # LaTeX
         (r"^!  ==> Fatal error occurred, no output PDF file produced!$", False),       # LaTeX
     ))
 FAILING_WORDS_RE = re.compile(r"FAIL|[1-9]\d* errors?|mods/funs, found (?!no issues)|would be reformatted")
@@ -404,7 +406,7 @@ def status_lines(text: str) -> Iterator[Summary]:
     found = sorted((match.start(), match.group(0).strip(), ok)
                    for pattern, ok in STATUS_LINES for match in pattern.finditer(text))
     for _, line, ok in found:
-        yield Summary(line, ok=ok and not FAILING_WORDS_RE.search(line))
+        yield Summary(line, ok=None if ok is None else ok and not FAILING_WORDS_RE.search(line))
 
 
 TEST_READERS: dict[str, Reader] = {
