@@ -113,13 +113,14 @@ def line_spans(path: str) -> Iterator[Item]:
         yield Item(number, Span(path, start, offset - start))
 
 
-def decoded(item: Item) -> Item:
-    """The item with its value decoded, when it was read without decoding."""
+def decoded(item: Item, lean: bool = False) -> Item:
+    """The item with its value decoded, when it was read without decoding. With ``lean``,
+    a plain record may hold only what checking reads (see :mod:`proofmark_core._lean`)."""
     if isinstance(item.value, Line):
-        return _line_item(item.line, item.value.text)
+        return _line_item(item.line, item.value.text, lean)
     if isinstance(item.value, Span):
         try:
-            return _line_item(item.line, item.value.read())
+            return _line_item(item.line, item.value.read(), lean)
         except OSError as exc:
             return Item(item.line, error=exc.strerror or str(exc))
     return item
@@ -175,7 +176,12 @@ def _jsonl(lines: Iterable[bytes], decode: bool) -> Iterator[Item]:
             yield _line_item(number, line) if decode else Item(number, Line(line))
 
 
-def _line_item(number: int, line: bytes) -> Item:
+def _line_item(number: int, line: bytes, lean: bool = False) -> Item:
+    if lean:
+        from proofmark_core._lean import lean_record  # msgspec and the engine, for checking only
+
+        if (record := lean_record(line)) is not None:
+            return Item(number, record)
     try:
         text = line.decode("utf-8")
     except UnicodeDecodeError as exc:

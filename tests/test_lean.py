@@ -1,0 +1,77 @@
+"""Records decoded by msgspec for checking give what json.loads gives: the same verdicts,
+errors and messages; whatever msgspec would read otherwise goes to json.loads."""
+
+import json
+
+import pytest
+
+from proofmark_core import _lean
+from proofmark_core._checking import Unit, check_unit
+from proofmark_core._input import Item, Line
+from proofmark_core._output import Where
+
+pytest.importorskip("msgspec")
+
+EVENT = {"tool": "terminal", "wrote": False, "payload": None, "command": "pytest -q",
+         "output": "3 passed in 0.2s", "when": "extra"}
+COMMAND = {"command": "pytest -q", "exit_code": 0, "output": "3 passed in 0.2s"}
+CLAIMS = [{"text": "All 3 tests pass.", "kind": "number", "targets": ["3"], "note": [1.5, None]}]
+
+
+def record(event=None, command=None, claims=None):
+    return {"run_log": {"events": [{**EVENT, **(event or {})}], "external": [{"args": {"q": 1}}],
+                        "written": ["a.py"], "commands": [{**COMMAND, **(command or {})}],
+                        "meta": {"agent": "x"}},
+            "claims": CLAIMS if claims is None else claims,
+            "source": {"agent": "codex", "session": "s", "turn": 2}, "resolved": True}
+
+
+def line(value):
+    return json.dumps(value).encode()
+
+
+def deep(depth):
+    return "[" * depth + "]" * depth
+
+
+LINES = {
+    "plain": line(record()),
+    "a number as exit code": line(record(command={"exit_code": 1.0})),
+    "a huge exit code": line(record(command={"exit_code": 10 ** 30})),
+    "an exit code too large for a float": line(record()).replace(b'"exit_code": 0', b'"exit_code": 1e400'),
+    "NaN": line(record()).replace(b'"exit_code": 0', b'"exit_code": NaN'),
+    "a lone surrogate": line(record(event={"output": "half \ud83d of it"})),
+    "a lone surrogate in a claim": line(record(claims=[{"text": "\udcff", "targets": ["x"]}])),
+    "not UTF-8": line(record()).replace(b"3 passed", b"3 \xff passed"),
+    "a control character": line(record()).replace(b"3 passed", b"3\tpassed"),
+    "a tool that is a number": line(record(event={"tool": 7})),
+    "an output missing": line(record()).replace(b'"output": "3 passed in 0.2s", "when"', b'"when"'),
+    "wrote twice": line(record()).replace(b'"wrote": false', b'"wrote": false, "wrote": true'),
+    "not JSON": b'{"run_log": {"events": [}',
+    "a list": b"[1, 2]",
+    "claims not a list": line({**record(), "claims": {"text": "x"}}),
+    "nested deep in a field no check reads": line(record()).replace(
+        b'"agent": "x"', b'"agent": ' + deep(985).encode()),
+    "nested too deep in a field no check reads": line(record()).replace(
+        b'"agent": "x"', b'"agent": ' + deep(5000).encode()),
+    "nested deep in a claim": line(record(claims=[{"text": "x", "targets": [json.loads(deep(150))]}])),
+}
+
+
+def outcome(text, monkeypatch, lean):
+    with monkeypatch.context() as patch:
+        if not lean:
+            patch.setattr(_lean, "_DECODER", None)  # as without msgspec
+        return check_unit(Unit(Where("turns.jsonl", 3, 0), Item(3, Line(text)), {}))
+
+
+@pytest.mark.parametrize("text", LINES.values(), ids=LINES.keys())
+def test_checking_a_line_gives_what_json_loads_gives(text, monkeypatch):
+    assert outcome(text, monkeypatch, lean=True) == outcome(text, monkeypatch, lean=False)
+
+
+def test_a_plain_record_keeps_only_what_checking_reads():
+    lean = _lean.lean_record(LINES["plain"])
+    assert list(lean) == ["run_log", "claims", "source"]
+    assert lean["claims"] == CLAIMS
+    assert "when" not in lean["run_log"]["events"][0] and "meta" not in lean["run_log"]
