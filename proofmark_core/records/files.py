@@ -10,10 +10,11 @@ from proofmark_core.records.gunzip import open_gzip
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
 
 
-def open_input(path: str | Path) -> io.BufferedIOBase:
-    """The file for reading bytes, decompressed when its name ends in ``.gz``."""
+def open_input(path: str | Path, ahead: bool = False) -> io.BufferedIOBase:
+    """The file for reading bytes, decompressed when its name ends in ``.gz`` (``ahead``
+    of the reader, in a thread of its own, when asked)."""
     if str(path).endswith(".gz"):
-        return open_gzip(path)
+        return open_gzip(path, ahead)
     return open(path, "rb")
 
 

@@ -135,7 +135,9 @@ class Inputs:
             yield from _numbered(name, line_spans(name), by_line=True)
             return
         spool = spooled_lines if self._in_place and spooling() else None
-        with _open(name) as stream:
+        # Checked here, the records are decompressed beside the checking; for workers,
+        # before they are forked, which a second thread would make unsafe.
+        with _open(name, ahead=not self._in_place) as stream:
             items = read_records(stream, jsonl=jsonl, decode=self._decode, spool=spool)
             yield from _numbered(STDIN if name == "-" else name, items, by_line=True)
 
@@ -187,9 +189,9 @@ def _regular_file(name: str) -> bool:
 
 
 @contextlib.contextmanager
-def _open(name: str) -> Iterator[io.BufferedIOBase]:
+def _open(name: str, ahead: bool) -> Iterator[io.BufferedIOBase]:
     if name == "-":
         yield cast(io.BufferedIOBase, sys.stdin.buffer)
     else:
-        with open_input(name) as stream:
+        with open_input(name, ahead) as stream:
             yield stream
