@@ -61,7 +61,7 @@ def check_record(where: Where, record: object) -> list[Event]:
     events: list[Event] = []
     sound = []
     for index, value in enumerate(claims):
-        place = replace(where, claim=index)
+        place = where.of_claim(index)
         try:
             sound.append((place, as_claim(value, f"claims[{index}]")))
         except ShapeError as exc:
