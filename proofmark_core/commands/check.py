@@ -20,13 +20,16 @@ from proofmark_core.run.units import Unit
 
 def run(args: argparse.Namespace) -> int:
     claims = claims_file(args.claims)
-    check = partial(check_task, excerpts=args.excerpts or args.format == "html",
-                    strict=args.strict)
+    excerpts = args.excerpts or args.format == "html"
+    check = partial(check_task, excerpts=excerpts, strict=args.strict)
     try:
         with output(args.output) as out:
             progress = Progress(sys.stderr)
             report = Report(_writer(args.format, progress, out), progress, args.fail_on)
-            units = Inputs(args.paths, args.log_format, claims, for_workers=args.jobs > 1,
+            # On one worker, the records are decoded as they are read, so that each
+            # line's bytes are gone before its turn is checked.
+            units = Inputs(args.paths, args.log_format, claims, decode=args.jobs == 1,
+                           lean=not excerpts, for_workers=args.jobs > 1,
                            sessions=not args.strict)
             try:
                 for outcomes in ordered_map(check, units, args.jobs, task_weight):

@@ -28,7 +28,7 @@ except ImportError:
 # Compressed bytes read at a time, and the most one step may expand to: large steps,
 # with memory bounded however well the data compresses.
 INPUT_STEP = 1 << 18
-OUTPUT_STEP = 1 << 22
+OUTPUT_STEP = 1 << 20
 BUFFER = 1 << 20
 # Decompressed steps that a reader ahead may hold, waiting to be read.
 STEPS_AHEAD = 4

@@ -70,16 +70,17 @@ class ByteStream(Protocol):
 JsonlLines = Callable[[Iterator[bytes]], Iterator[Item]]
 
 
-def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True,
+def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True, lean: bool = False,
                  spool: JsonlLines | None = None) -> Iterator[Item]:
     """Every record of the stream, in order; an input that holds none yields nothing.
 
     Without ``decode``, each record of a JSONL input comes as a :class:`Line`, so that
-    it can be decoded where it is used (in another process). With ``spool``, the
-    chunks of a JSONL input go to it, which makes the items of their lines.
+    it can be decoded where it is used (in another process); with ``lean``, decoded for
+    checking (see :func:`decoded`). With ``spool``, the chunks of a JSONL input go to
+    it, which makes the items of their lines.
     """
     chunks = _chunks(stream, SPAN_CHUNK if spool else CHUNK)
-    lines = spool or (lambda chunks: _jsonl(_lines(chunks), decode))
+    lines = spool or (lambda chunks: _jsonl(_lines(chunks), decode, lean))
     if jsonl:
         return lines(chunks)
     head = _head(chunks)
@@ -157,23 +158,35 @@ def _first_line_is_json(head: bytes) -> bool:
     return True
 
 
+# The generators below hold no line while they wait, so that a long line's bytes are
+# freed as soon as its record is decoded.
 def _lines(chunks: Iterable[bytes]) -> Iterator[bytes]:
     partial_line: list[bytes] = []
     for chunk in chunks:
         start = 0
         while (end := chunk.find(b"\n", start)) >= 0:
             partial_line.append(chunk[start:end])
-            yield b"".join(partial_line)
-            partial_line.clear()
+            yield _joined(partial_line)
             start = end + 1
         partial_line.append(chunk[start:])
-    yield b"".join(partial_line)
+    yield _joined(partial_line)
 
 
-def _jsonl(lines: Iterable[bytes], decode: bool) -> Iterator[Item]:
-    for number, line in enumerate(lines, 1):
-        if line.strip(WHITESPACE):
-            yield _line_item(number, line) if decode else Item(number, Line(line))
+def _joined(parts: list[bytes]) -> bytes:
+    line = b"".join(parts)
+    parts.clear()
+    return line
+
+
+def _jsonl(lines: Iterable[bytes], decode: bool, lean: bool) -> Iterator[Item]:
+    number = 0
+    for line in lines:
+        number += 1
+        if not NON_SPACE_BYTES_RE.search(line):
+            continue
+        item = _line_item(number, line, lean) if decode else Item(number, Line(line))
+        del line
+        yield item
 
 
 def _line_item(number: int, line: bytes, lean: bool = False) -> Item:
