@@ -2,8 +2,12 @@
 errors and messages; whatever msgspec would read otherwise goes to json.loads."""
 
 import json
+import subprocess
+import sys
 
 import pytest
+from shared_data import REALDATA
+from test_cli import PACKAGE_HOME
 
 from proofmark_core import _lean
 from proofmark_core._checking import Unit, check_unit
@@ -75,3 +79,28 @@ def test_a_plain_record_keeps_only_what_checking_reads():
     assert list(lean) == ["run_log", "claims", "source"]
     assert lean["claims"] == CLAIMS
     assert "when" not in lean["run_log"]["events"][0] and "meta" not in lean["run_log"]
+
+
+# --- the real turns, read and checked both ways -------------------------------------
+
+# The command line with neither msgspec nor zlib-ng: json.loads and zlib, the reference.
+REFERENCE = ("import sys; sys.modules['msgspec'] = sys.modules['zlib_ng'] = None; "
+             "from proofmark_core.cli import main; sys.exit(main(sys.argv[1:]))")
+REAL_FILES = sorted(REALDATA.glob("*.jsonl.gz")) if REALDATA.is_dir() else []
+
+
+def command(path, jobs, reference):
+    start = ["-c", REFERENCE] if reference else ["-m", "proofmark_core"]
+    done = subprocess.run([sys.executable, *start, "check", "--format", "jsonl", "--jobs",
+                           str(jobs), str(path)], capture_output=True, cwd=PACKAGE_HOME)
+    assert done.returncode in (0, 1), done.stderr
+    return done.stdout
+
+
+@pytest.mark.large
+@pytest.mark.parametrize("path", REAL_FILES, ids=lambda path: path.name)
+def test_the_real_turns_give_the_same_bytes_as_the_reference(path):
+    expected = command(path, 1, reference=True)
+    assert b'"verdict"' in expected
+    assert command(path, 1, reference=False) == expected
+    assert command(path, 2, reference=False) == expected
