@@ -13,7 +13,11 @@ timings taken in one run on this machine, the runs to be compared taking turns (
   against `check --jobs 2`, on big_turns.jsonl.gz and on a folder of one file per turn.
 
     python3 bench/targets.py                          # about two minutes
+    python3 bench/targets.py --before /tmp/before     # and the same with an older checkout
     python3 bench/targets.py --ray /work/venv-ray/bin/python
+
+An older checkout to compare with: `git worktree add /tmp/before COMMIT`, then copy the
+built modules (proofmark_core/*.so) of that commit into its proofmark_core/.
 
 The real turns are read in place from ../shared/realdata/ (or --realdata PATH).
 """
@@ -59,26 +63,33 @@ ray.shutdown()
 """
 
 
-def run(command, python=sys.executable):
-    """Wall seconds and peak RSS (MiB) of one child process."""
+def run(command, root=ROOT):
+    """Wall seconds, peak RSS (MiB) and processor seconds of one child process that
+    imports the package from `root`."""
+    env = dict(ENV, PYTHONPATH=root + os.pathsep + os.environ.get("PYTHONPATH", ""))
     started = time.perf_counter()
-    child = subprocess.Popen(command if not command[0].startswith("-") else [python, *command],
-                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=ENV, cwd=ROOT)
+    child = subprocess.Popen(command if not command[0].startswith("-") else
+                             [sys.executable, *command],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, cwd=root)
     _, status, usage = os.wait4(child.pid, 0)
     took = time.perf_counter() - started
     child.returncode = os.waitstatus_to_exitcode(status)
     if child.returncode not in (0, 1):
         raise SystemExit(f"{' '.join(command)} failed: {child.stderr.read().decode()[-500:]}")
     child.stderr.close()
-    return took, usage.ru_maxrss / 1024
+    return took, usage.ru_maxrss / 1024, usage.ru_utime + usage.ru_stime
 
 
-def best(runs, repeat):
-    """The best time (and the peak RSS of that run) of each command, taking turns."""
-    found = {label: (float("inf"), 0.0) for label in runs}
+def best(runs, repeat, roots):
+    """For each command and root: the best wall time (with the peak RSS of that run) and
+    the least processor time, the runs taking turns."""
+    found = {(root, label): (float("inf"), 0.0, float("inf")) for label in runs for root in roots}
     for _ in range(repeat):
         for label, command in runs.items():
-            found[label] = min(found[label], run(command))
+            for root in roots:
+                took, peak, cpu = run(command, root)
+                old = found[root, label]
+                found[root, label] = (*min(old[:2], (took, peak)), min(old[2], cpu))
     return found
 
 
@@ -86,9 +97,10 @@ def check(path, *options):
     return ["-m", "proofmark_core", "check", "--format", "jsonl", *options, path]
 
 
-def ray_seconds(python, path, repeat):
+def ray_seconds(python, path, repeat, root):
+    env = dict(ENV, PYTHONPATH=root + os.pathsep + os.environ.get("PYTHONPATH", ""))
     done = subprocess.run([python, "-c", PIPELINE, path, str(1 + repeat)], capture_output=True,
-                          check=True, cwd=ROOT, env=ENV)
+                          check=True, cwd=root, env=env)
     return min(map(float, done.stdout.split()[1:]))
 
 
@@ -101,48 +113,64 @@ def one_file_per_turn(big, folder):
     return folder
 
 
+def targets(found, root, largest):
+    """The rows of the targets as measured with the package at `root`."""
+    wall = {label: found[root, label][0] for _, label in found if _ == root}
+    cpu = {label: found[root, label][2] for _, label in found if _ == root}
+    peak, interpreter = found[root, "jobs 1"][1], found[root, "interpreter"][1]
+    return [
+        ("check --jobs 1 big_turns / zcat", wall["jobs 1"], wall["zcat"], "at most 1.3x"),
+        ("check --jobs 1 / --jobs 2, big_turns", wall["jobs 1"], wall["jobs 2"], "at least 1.7x"),
+        ("per-claim verify / check, turns", wall["per claim"], wall["turns"], "at least 1.5x"),
+        ("per-claim verify / check --jobs 1, turns", wall["per claim"], wall["turns jobs 1"],
+         "at least 1.5x"),
+        ("processor time: check --jobs 1 / zcat, big_turns", cpu["jobs 1"], cpu["zcat"], ""),
+        ("processor time: check --jobs 2 / --jobs 1, big_turns", cpu["jobs 2"], cpu["jobs 1"], ""),
+        ("processor time: per-claim verify / check, turns", cpu["per claim"], cpu["turns"], ""),
+        ("peak RSS MiB of --jobs 1 on big_turns / (2 x largest turn + interpreter)", peak,
+         2 * largest + interpreter, "at most 1x"),
+    ]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--realdata", help="folder of big_turns.jsonl.gz and turns.jsonl.gz")
     parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--before", metavar="CHECKOUT",
+                        help="a checkout of the package as it was, run in turn with this one")
     parser.add_argument("--ray", metavar="PYTHON", help="an interpreter with ray[data]")
     args = parser.parse_args()
     folder = args.realdata or next((c for c in REALDATA_CANDIDATES if os.path.isdir(c)), None)
     if folder is None:
         raise SystemExit("no realdata folder: pass --realdata")
     big, small = (os.path.join(folder, name) for name in ("big_turns.jsonl.gz", "turns.jsonl.gz"))
+    roots = [os.path.abspath(args.before), ROOT] if args.before else [ROOT]
     print(f"Machine: {machine()}; best of {args.repeat}\n")
     found = best({"zcat": ["sh", "-c", f"zcat {big} > /dev/null"],
                   "jobs 1": check(big, "--jobs", "1"), "jobs 2": check(big, "--jobs", "2"),
-                  "interpreter": ["-c", IMPORTED]}, args.repeat)
+                  "interpreter": ["-c", IMPORTED]}, args.repeat, roots)
     found |= best({"per claim": ["-c", PER_CLAIM, small], "turns": check(small),
-                   "turns jobs 1": check(small, "--jobs", "1")}, args.repeat)
+                   "turns jobs 1": check(small, "--jobs", "1")}, args.repeat, roots)
     with gzip.open(big, "rb") as lines:
         largest = max(len(line) for line in lines) / (1 << 20)
-    seconds = {label: took for label, (took, _) in found.items()}
-    row("target", "measured", "ratio", "goal")
-    row(*["---"] * 4)
-    row("check --jobs 1 big_turns / zcat", f"{seconds['jobs 1']:.2f} s / {seconds['zcat']:.2f} s",
-        f"{seconds['jobs 1'] / seconds['zcat']:.2f}x", "at most 1.3x")
-    row("check --jobs 1 / --jobs 2 on big_turns",
-        f"{seconds['jobs 1']:.2f} s / {seconds['jobs 2']:.2f} s",
-        f"{seconds['jobs 1'] / seconds['jobs 2']:.2f}x", "at least 1.7x")
-    row("per-claim verify / check on turns (--jobs 1)",
-        f"{seconds['per claim']:.2f} s / {seconds['turns']:.2f} s ({seconds['turns jobs 1']:.2f} s)",
-        f"{seconds['per claim'] / seconds['turns']:.2f}x "
-        f"({seconds['per claim'] / seconds['turns jobs 1']:.2f}x)", "at least 1.5x")
-    peak, interpreter = found["jobs 1"][1], found["interpreter"][1]
-    row("peak RSS of --jobs 1 on big_turns / (2 x largest turn + interpreter)",
-        f"{peak:.0f} MiB / (2 x {largest:.1f} + {interpreter:.0f} MiB)",
-        f"{peak / (2 * largest + interpreter):.2f}x", "at most 1x")
+    measured = [targets(found, root, largest) for root in roots]
+    row("target", *(f"{when} a / b" for when in ("before", "after")[-len(roots):]),
+        *(f"{when} ratio" for when in ("before", "after")[-len(roots):]), "goal")
+    row(*["---"] * (2 + 2 * len(roots)))
+    for rows in zip(*measured):
+        row(rows[0][0], *(f"{a:.2f} / {b:.2f}" for _, a, b, _ in rows),
+            *(f"{a / b:.2f}x" for _, a, b, _ in rows), rows[0][3])
     if args.ray:
         with tempfile.TemporaryDirectory() as tmp:
             turns = one_file_per_turn(big, os.path.join(tmp, "turns"))
             for label, path in (("big_turns.jsonl.gz", big), ("a folder of 20 turn files", turns)):
-                jobs2, _ = best({"jobs 2": check(path, "--jobs", "2")}, args.repeat)["jobs 2"]
-                on_ray = ray_seconds(args.ray, path, args.repeat)
-                row(f"claim_rows on Ray / check --jobs 2, {label}",
-                    f"{on_ray:.2f} s / {jobs2:.2f} s", f"{on_ray / jobs2:.2f}x", "at most 1.3x")
+                for root in roots:
+                    jobs2 = best({"jobs 2": check(path, "--jobs", "2")}, args.repeat,
+                                 [root])[root, "jobs 2"][0]
+                    on_ray = ray_seconds(args.ray, path, args.repeat, root)
+                    row(f"claim_rows on Ray / check --jobs 2, {label}"
+                        + (" (before)" if root != ROOT else ""),
+                        f"{on_ray:.2f} / {jobs2:.2f}", f"{on_ray / jobs2:.2f}x", "at most 1.3x")
 
 
 if __name__ == "__main__":
