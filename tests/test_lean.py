@@ -9,10 +9,10 @@ import pytest
 from shared_data import REALDATA
 from test_cli import PACKAGE_HOME
 
-from proofmark_core import _lean
-from proofmark_core._checking import Unit, check_unit
-from proofmark_core._input import Item, Line
-from proofmark_core._output import Where
+from proofmark_core.records import lean
+from proofmark_core.records.input import Item, Line
+from proofmark_core.run.checking import check_unit
+from proofmark_core.run.units import Unit, Where
 
 pytest.importorskip("msgspec")
 
@@ -62,23 +62,23 @@ LINES = {
 }
 
 
-def outcome(text, monkeypatch, lean):
+def outcome(text, monkeypatch, fast):
     with monkeypatch.context() as patch:
-        if not lean:
-            patch.setattr(_lean, "_DECODER", None)  # as without msgspec
+        if not fast:
+            patch.setattr(lean, "_DECODER", None)  # as without msgspec
         return check_unit(Unit(Where("turns.jsonl", 3, 0), Item(3, Line(text)), {}))
 
 
 @pytest.mark.parametrize("text", LINES.values(), ids=LINES.keys())
 def test_checking_a_line_gives_what_json_loads_gives(text, monkeypatch):
-    assert outcome(text, monkeypatch, lean=True) == outcome(text, monkeypatch, lean=False)
+    assert outcome(text, monkeypatch, fast=True) == outcome(text, monkeypatch, fast=False)
 
 
 def test_a_plain_record_keeps_only_what_checking_reads():
-    lean = _lean.lean_record(LINES["plain"])
-    assert list(lean) == ["run_log", "claims", "source"]
-    assert lean["claims"] == CLAIMS
-    assert "when" not in lean["run_log"]["events"][0] and "meta" not in lean["run_log"]
+    record = lean.lean_record(LINES["plain"])
+    assert list(record) == ["run_log", "claims", "source"]
+    assert record["claims"] == CLAIMS
+    assert "when" not in record["run_log"]["events"][0] and "meta" not in record["run_log"]
 
 
 # --- the real turns, read and checked both ways -------------------------------------

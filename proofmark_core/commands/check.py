@@ -22,7 +22,7 @@ def run(args: argparse.Namespace) -> int:
     claims = claims_file(args.claims)
     excerpts = args.excerpts or args.format == "html"
     if not excerpts and args.jobs > 1:
-        import proofmark_core._lean  # noqa: F401  here once, not in each forked worker
+        import proofmark_core.records.lean  # noqa: F401  here once, not in each forked worker
     check = partial(check_task, excerpts=excerpts, strict=args.strict)
     try:
         with output(args.output) as out:

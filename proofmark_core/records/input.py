@@ -116,7 +116,7 @@ def line_spans(path: str) -> Iterator[Item]:
 
 def decoded(item: Item, lean: bool = False) -> Item:
     """The item with its value decoded, when it was read without decoding. With ``lean``,
-    a plain record may hold only what checking reads (see :mod:`proofmark_core._lean`)."""
+    a plain record may hold only what checking reads (see :mod:`proofmark_core.records.lean`)."""
     if isinstance(item.value, Line):
         return _line_item(item.line, item.value.text, lean)
     if isinstance(item.value, Span):
@@ -191,7 +191,7 @@ def _jsonl(lines: Iterable[bytes], decode: bool, lean: bool) -> Iterator[Item]:
 
 def _line_item(number: int, line: bytes, lean: bool = False) -> Item:
     if lean:
-        from proofmark_core._lean import lean_record  # msgspec and the engine, for checking only
+        from proofmark_core.records.lean import lean_record  # msgspec and the engine, for checking only
 
         if (record := lean_record(line)) is not None:
             return Item(number, record)
