@@ -65,7 +65,8 @@ class _Members:
         self._started = True
         try:
             return self._inflate.decompress(data, OUTPUT_STEP)
-        except zlib.error as exc:
+        # Looked up by name: zlib-ng's stubs call its error class an instance.
+        except getattr(zlib, "error") as exc:  # noqa: B009
             raise gzip.BadGzipFile(f"invalid compressed data ({exc})") from None
 
     def _next_input(self) -> bytes:

@@ -16,11 +16,6 @@ from typing import Any, TypedDict
 
 from proofmark_core._turn import plainly_sound
 
-try:
-    import msgspec
-except ImportError:  # the standard library's json decodes every record
-    msgspec = None
-
 # Nesting this much shallower than json.loads can reach goes to json.loads, whose
 # recursion limit then decides.
 DEPTH_MARGIN = 16
@@ -57,7 +52,12 @@ class _Record(TypedDict, total=False):
     source: Any
 
 
-_DECODER = msgspec.json.Decoder(_Record) if msgspec is not None else None
+try:
+    import msgspec
+except ImportError:  # the standard library's json decodes every record
+    _DECODER: msgspec.json.Decoder[_Record] | None = None
+else:
+    _DECODER = msgspec.json.Decoder(_Record)
 
 
 def lean_record(line: bytes) -> object | None:
