@@ -42,7 +42,8 @@ LINES = {
     "plain": line(record()),
     "a number as exit code": line(record(command={"exit_code": 1.0})),
     "a huge exit code": line(record(command={"exit_code": 10 ** 30})),
-    "an exit code too large for a float": line(record()).replace(b'"exit_code": 0', b'"exit_code": 1e400'),
+    "an exit code too large for a float":
+        line(record()).replace(b'"exit_code": 0', b'"exit_code": 1e400'),
     "NaN": line(record()).replace(b'"exit_code": 0', b'"exit_code": NaN'),
     "a lone surrogate": line(record(event={"output": "half \ud83d of it"})),
     "a lone surrogate in a claim": line(record(claims=[{"text": "\udcff", "targets": ["x"]}])),
@@ -58,7 +59,8 @@ LINES = {
         b'"agent": "x"', b'"agent": ' + deep(985).encode()),
     "nested too deep in a field no check reads": line(record()).replace(
         b'"agent": "x"', b'"agent": ' + deep(5000).encode()),
-    "nested deep in a claim": line(record(claims=[{"text": "x", "targets": [json.loads(deep(150))]}])),
+    "nested deep in a claim":
+        line(record(claims=[{"text": "x", "targets": [json.loads(deep(150))]}])),
 }
 
 

@@ -191,7 +191,7 @@ def _jsonl(lines: Iterable[bytes], decode: bool, lean: bool) -> Iterator[Item]:
 
 def _line_item(number: int, line: bytes, lean: bool = False) -> Item:
     if lean:
-        from proofmark_core.records.lean import lean_record  # msgspec and the engine, for checking only
+        from proofmark_core.records.lean import lean_record  # for checking only: msgspec
 
         if (record := lean_record(line)) is not None:
             return Item(number, record)
