@@ -41,6 +41,10 @@ def deep(depth):
 LINES = {
     "plain": line(record()),
     "a number as exit code": line(record(command={"exit_code": 1.0})),
+    "a refused write, which a product rule reads": line({**record(claims=[
+        {"text": "Added `b.py`.", "kind": "file_changed", "targets": ["b.py"]}]), "run_log": {
+        **record()["run_log"], "written": ["b.py"],
+        "refused": [{"path": "b.py", "reason": "permission denied"}]}}),
     "a huge exit code": line(record(command={"exit_code": 10 ** 30})),
     "an exit code too large for a float":
         line(record()).replace(b'"exit_code": 0', b'"exit_code": 1e400'),

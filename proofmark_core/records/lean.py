@@ -5,8 +5,9 @@ line of valid UTF-8 and strict JSON whose record has the plain types the engine 
 (``plainly_sound``). Anything else (no msgspec, invalid input, a lone surrogate, a
 number out of range, nesting near the interpreter's limit, another type or a field
 missing) gives None, and the line is decoded by ``json.loads``, so that every verdict,
-error and message is the reference's. Fields that no check reads are skipped unbuilt;
-claims and the source are kept whole, since results and places show them.
+error and message is the reference's. Fields that neither the engine nor a product rule
+reads are skipped unbuilt; claims, the source and the refused writes are kept whole. A
+rule that reads another field of the run log must add it here.
 """
 
 from __future__ import annotations
@@ -44,6 +45,7 @@ class _RunLog(TypedDict, total=False):
     external: list[_External]
     written: list[str]
     commands: list[_Command]
+    refused: Any  # what the product rules read of the writes that did not happen
 
 
 class _Record(TypedDict, total=False):
