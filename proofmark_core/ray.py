@@ -23,7 +23,7 @@ from __future__ import annotations
 import logging
 import os
 import pickle
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import replace
 from functools import partial
 from typing import cast
@@ -32,34 +32,41 @@ import pyarrow
 import ray
 import ray.data
 
+from proofmark_core.records.input import Item, Line
 from proofmark_core.records.parquet import record_item
 from proofmark_core.run.batch import ROW_COLUMNS, Row, outcome_rows, staged, utf8_row
 from proofmark_core.run.checking import check_unit
 from proofmark_core.run.sources import Inputs
-from proofmark_core.run.units import Unit, Where
+from proofmark_core.run.tasks import task_weight
+from proofmark_core.run.units import Outcome, Unit, Where
 
 __all__ = ["claim_rows", "rows_on_ray"]
 
-# Turns per batch of the checking step: a few, so that big turns spread over the workers.
-TURNS_PER_BATCH = 2
+# Bytes of turns per batch of the checking step: big turns each alone, so that they
+# spread over the workers; small ones together, so that they share a task's cost.
+BATCH_BYTES = 1 << 20
 READ_CPUS = 0.5
 SCHEMA = pyarrow.schema([(name, getattr(pyarrow, kind)()) for name, kind in ROW_COLUMNS.items()])
-UNIT_SCHEMA = pyarrow.schema([("unit", pyarrow.binary())])
+# A unit on its way to be checked: its place and session (pickled) and its turn, as the
+# JSONL line it was read from, or pickled when a reader decoded it.
+UNIT_SCHEMA = pyarrow.schema([("place", pyarrow.binary()), ("turn", pyarrow.large_binary()),
+                              ("pickled", pyarrow.bool_())])
 
 
 def claim_rows(dataset: ray.data.Dataset, *, log_format: str = "auto",
                strict: bool = False) -> ray.data.Dataset:
     """A Dataset with a row per claim of the turns that the dataset's rows name or hold."""
     columns = dataset.columns() or []
-    if "path" in columns:
-        # Reading asks for half a CPU: a request unlike the checking step's keeps Ray Data
-        # from fusing the two, so the turns of one big file spread over the workers.
-        # Each turn travels with its session, which the reading gathers in order.
-        units = dataset.map_batches(partial(_read_paths, log_format=log_format, strict=strict),
-                                    batch_size=1, batch_format="pyarrow", num_cpus=READ_CPUS)
-    else:
-        units = dataset.map_batches(_record_units, batch_format="pyarrow")
-    return units.map_batches(partial(_check_units, strict=strict), batch_size=TURNS_PER_BATCH,
+    if "path" not in columns:
+        # Records in the rows: read and checked in one step.
+        return dataset.map_batches(partial(_check_records, strict=strict),
+                                   batch_format="pyarrow")
+    # Reading asks for half a CPU: a request unlike the checking step's keeps Ray Data
+    # from fusing the two, so that the turns of one big file spread over the workers.
+    # Each turn travels with its session, which the reading gathers in order.
+    units = dataset.map_batches(partial(_read_paths, log_format=log_format, strict=strict),
+                                batch_size=1, batch_format="pyarrow", num_cpus=READ_CPUS)
+    return units.map_batches(partial(_check_units, strict=strict), batch_size=None,
                              batch_format="pyarrow")
 
 
@@ -94,9 +101,16 @@ def _read_paths(batch: pyarrow.Table, log_format: str,
     names = batch.column("name").to_pylist() if "name" in batch.column_names else paths
     for path, name in zip(paths, names):
         with staged([path]) as (local, original):
+            units, size = [], 0
             for unit in Inputs(local, log_format, sessions=not strict):
                 file = _renamed(original(unit.where.file), path, name)
-                yield _packed([replace(unit, where=replace(unit.where, file=file))])
+                units.append(replace(unit, where=replace(unit.where, file=file)))
+                size += task_weight(unit)
+                if size >= BATCH_BYTES:
+                    yield _packed(units)
+                    units, size = [], 0
+            if units:
+                yield _packed(units)
 
 
 def _renamed(file: str, path: str, name: str) -> str:
@@ -106,21 +120,47 @@ def _renamed(file: str, path: str, name: str) -> str:
     return file
 
 
-def _record_units(batch: pyarrow.Table) -> pyarrow.Table:
-    rows = batch.to_pylist()
-    return _packed([Unit(Where(str(row.get("path") or "<dataset>")), record_item(1, row), {})
-                    for row in rows])
-
-
 def _packed(units: list[Unit]) -> pyarrow.Table:
-    # Units travel pickled: their records are nested JSON that no one column type fits.
-    return pyarrow.Table.from_pylist([{"unit": pickle.dumps(unit)} for unit in units],
-                                     schema=UNIT_SCHEMA)
+    places = [pickle.dumps((unit.where, unit.skipped, unit.item.line, unit.item.error,
+                            unit.session)) for unit in units]
+    turns, pickled = zip(*(_packed_turn(unit.item) for unit in units))
+    return pyarrow.Table.from_arrays([places, list(turns), list(pickled)], schema=UNIT_SCHEMA)
+
+
+def _packed_turn(item: Item) -> tuple[bytes | None, bool]:
+    """The turn as it travels, and whether it is pickled."""
+    if item.error is not None:
+        return None, False
+    if isinstance(item.value, Line):
+        return item.value.text, False
+    return pickle.dumps(item.value), True
+
+
+def _unpacked(place: bytes, turn: bytes | None, pickled: bool) -> Unit:
+    where, skipped, line, error, session = pickle.loads(place)
+    if turn is None:  # no turn, only what was wrong with it
+        return Unit(where, Item(line, error=error), skipped, session)
+    value = pickle.loads(turn) if pickled else Line(turn)
+    return Unit(where, Item(line, value), skipped, session)
 
 
 def _check_units(batch: pyarrow.Table, strict: bool = False) -> pyarrow.Table:
-    rows: list[Row] = []
-    for packed in batch.column("unit").to_pylist():
-        unit = pickle.loads(packed)
-        rows.extend(map(utf8_row, outcome_rows(check_unit(unit, strict=strict))))
-    return pyarrow.Table.from_pylist(rows, schema=SCHEMA)
+    columns = (batch.column(name).to_pylist() for name in UNIT_SCHEMA.names)
+    return _rows_table(check_unit(_unpacked(*unit), strict=strict) for unit in zip(*columns))
+
+
+def _check_records(batch: pyarrow.Table, strict: bool = False) -> pyarrow.Table:
+    rows = batch.to_pylist()
+    return _rows_table(check_unit(Unit(Where(str(row.get("path") or "<dataset>")),
+                                       record_item(1, row), {}), strict=strict)
+                       for row in rows)
+
+
+def _rows_table(outcomes: Iterable[Outcome]) -> pyarrow.Table:
+    """The rows of the outcomes as one table, built column by column."""
+    columns: dict[str, list[object]] = {name: [] for name in ROW_COLUMNS}
+    for outcome in outcomes:
+        for row in outcome_rows(outcome):
+            for name, value in utf8_row(row).items():
+                columns[name].append(value)
+    return pyarrow.Table.from_pydict(columns, schema=SCHEMA)

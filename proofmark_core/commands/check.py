@@ -21,8 +21,10 @@ from proofmark_core.run.units import Unit
 
 def run(args: argparse.Namespace) -> int:
     claims = claims_file(args.claims)
-    check = partial(check_task, excerpts=args.excerpts or args.format == "html",
-                    strict=args.strict)
+    excerpts = args.excerpts or args.format == "html"
+    if not excerpts and args.jobs > 1:
+        import proofmark_core.records.lean  # noqa: F401  here once, not in each forked worker
+    check = partial(check_task, excerpts=excerpts, strict=args.strict)
     config: Config = args.config
     ignore = cast(Ignore, config.get("ignore"))
     try:
@@ -31,7 +33,10 @@ def run(args: argparse.Namespace) -> int:
             report = Report(writer(args.format, out, args.fail_on, progress, args.redact),
                             progress, args.fail_on,
                             ignore=(ignore, config.setting("ignore").source) if ignore else None)
-            units = Inputs(args.paths, args.log_format, claims, for_workers=args.jobs > 1,
+            # On one worker, the records are decoded as they are read, so that each
+            # line's bytes are gone before its turn is checked.
+            units = Inputs(args.paths, args.log_format, claims, decode=args.jobs == 1,
+                           lean=not excerpts, for_workers=args.jobs > 1,
                            sessions=not args.strict, skip=ignore.file if ignore.globs else None)
             try:
                 for outcomes in ordered_map(check, units, args.jobs, task_weight):

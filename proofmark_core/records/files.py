@@ -27,10 +27,11 @@ NOT_READABLE = "not a regular file or pipe"
 _pipes: dict[str, IO[bytes]] = {}
 
 
-def open_input(path: str | Path) -> io.BufferedIOBase:
-    """The file for reading bytes, decompressed when its name ends in ``.gz``."""
+def open_input(path: str | Path, ahead: bool = False) -> io.BufferedIOBase:
+    """The file for reading bytes, decompressed when its name ends in ``.gz`` (``ahead``
+    of the reader, in a thread of its own, when asked)."""
     if str(path).endswith(".gz"):
-        return open_gzip(open_path(path))
+        return open_gzip(open_path(path), ahead)
     return open_path(path)
 
 

@@ -124,16 +124,17 @@ class ByteStream(Protocol):
 JsonlLines = Callable[[Iterator[bytes]], Iterator[Item]]
 
 
-def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True,
+def read_records(stream: ByteStream, *, jsonl: bool, decode: bool = True, lean: bool = False,
                  spool: JsonlLines | None = None) -> Iterator[Item]:
     """Every record of the stream, in order; an input that holds none yields nothing.
 
     Without ``decode``, each record of a JSONL input comes as a :class:`Line`, so that
-    it can be decoded where it is used (in another process). With ``spool``, the
-    chunks of a JSONL input go to it, which makes the items of their lines.
+    it can be decoded where it is used (in another process); with ``lean``, decoded for
+    checking (see :func:`decoded`). With ``spool``, the chunks of a JSONL input go to
+    it, which makes the items of their lines.
     """
     chunks = _chunks(stream, SPAN_CHUNK if spool else CHUNK)
-    lines = spool or (lambda chunks: _jsonl(chunks, decode))
+    lines = spool or (lambda chunks: _jsonl(chunks, decode, lean))
     if jsonl:
         return lines(chunks)
     head = _head(chunks)
@@ -202,13 +203,14 @@ def past_blank_lines(data: bytes | bytearray, at: int, end: int, number: int) ->
     return number + data.count(b"\n", at, last + 1), last + 1
 
 
-def decoded(item: Item) -> Item:
-    """The item with its value decoded, when it was read without decoding."""
+def decoded(item: Item, lean: bool = False) -> Item:
+    """The item with its value decoded, when it was read without decoding. With ``lean``,
+    a plain record may hold only what checking reads (see :mod:`proofmark_core.records.lean`)."""
     if isinstance(item.value, Line):
-        return _line_item(item.line, item.value.text)
+        return _line_item(item.line, item.value.text, lean)
     if isinstance(item.value, Span):
         try:
-            return _line_item(item.line, _Held(item.value.read()))
+            return _line_item(item.line, _Held(item.value.read()), lean)
         except OSError as exc:
             return Item(item.line, error=exc.strerror or str(exc))
     return item
@@ -288,7 +290,7 @@ def _taken(pending: bytearray) -> bytes:
     return whole
 
 
-def _jsonl(chunks: Iterable[bytes], decode: bool) -> Iterator[Item]:
+def _jsonl(chunks: Iterable[bytes], decode: bool, lean: bool) -> Iterator[Item]:
     for number, line in text_lines(chunks):
         if line is None:
             yield Item(number, error=long_line())
@@ -297,7 +299,7 @@ def _jsonl(chunks: Iterable[bytes], decode: bool) -> Iterator[Item]:
         else:
             held = _Held(line)
             del line
-            yield _line_item(number, held)
+            yield _line_item(number, held, lean)
 
 
 class _Held:
@@ -315,7 +317,14 @@ class _Held:
         return data
 
 
-def _line_item(number: int, line: bytes | _Held) -> Item:
+def _line_item(number: int, line: bytes | _Held, lean: bool = False) -> Item:
+    if lean:
+        from proofmark_core.records.lean import lean_record  # for checking only: msgspec
+
+        raw = line.data if isinstance(line, _Held) else line
+        if raw is not None and (record := lean_record(raw)) is not None:
+            return Item(number, record)
+        del raw
     data = line.take() if isinstance(line, _Held) else line
     try:
         text = data.decode("utf-8")

@@ -82,6 +82,8 @@ def rows_of(paths: Sequence[str], log_format: str, jobs: int,
             strict: bool = False) -> Iterator[Row]:
     """The rows of every input, in input order, checked in ``jobs`` processes; with
     ``strict``, the engine's verdicts."""
+    if jobs > 1:
+        import proofmark_core.records.lean  # noqa: F401  here once, not in each forked worker
     with staged(paths) as (local, original):
         units = Inputs(local, log_format, for_workers=jobs > 1, sessions=not strict)
         check = partial(check_task, strict=strict)

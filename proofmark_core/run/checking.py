@@ -25,7 +25,8 @@ if TYPE_CHECKING:
 def check_unit(unit: Unit, excerpts: bool = False, strict: bool = False) -> Outcome:
     """The unit checked; with ``excerpts``, each result has the excerpt of the log
     where its evidence points; with ``strict``, the results are the engine's."""
-    item = decoded(unit.item)
+    # The excerpts read the run log as it was written; checking reads only some of it.
+    item = decoded(unit.item, lean=not excerpts)
     where = record_place(unit.where, item.value)
     if item.error is not None:
         return Outcome(where, unit.skipped, [(where, item.error, None)])
@@ -60,7 +61,7 @@ def check_record(where: Where, record: object) -> list[Event]:
     events: list[Event] = []
     sound = []
     for index, value in enumerate(claims):
-        place = replace(where, claim=index)
+        place = where.of_claim(index)
         try:
             sound.append((place, as_claim(value, f"claims[{index}]")))
         except ShapeError as exc:

@@ -48,7 +48,8 @@ class Inputs:
     """Every turn of the named inputs, in order.
 
     With ``claims`` given, only the last turn of each input is kept, with those claims.
-    JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes.
+    JSONL records come undecoded unless ``decode`` is set: whoever checks them decodes;
+    with ``lean`` too, they are decoded for checking only (see ``decoded``).
     ``for_workers`` leaves the reading to worker processes: the lines of a plain JSONL
     file are only found, each a span of its file (those of a compressed file or of a
     pipe, a span of a memory file they are put in), and an agent log comes as one unit
@@ -61,11 +62,12 @@ class Inputs:
 
     def __init__(self, names: Sequence[str], log_format: str,
                  claims: list[Claim] | None = None, decode: bool = False,
-                 for_workers: bool = False, sessions: bool = False,
+                 lean: bool = False, for_workers: bool = False, sessions: bool = False,
                  skip: Callable[[str], bool] | None = None) -> None:
         self._names = names
         self._skip = skip
         self._decode = decode
+        self._lean = lean
         self._in_place = for_workers and not decode
         self._whole_logs = self._in_place and claims is None
         self._format = log_format
@@ -143,8 +145,11 @@ class Inputs:
             yield from _numbered(name, line_spans(name), by_line=True)
             return
         spool = spooled_lines if self._in_place and spooling() else None
-        with _open(name) as stream:
-            items = read_records(stream, jsonl=jsonl, decode=self._decode, spool=spool)
+        # Checked here, the records are decompressed beside the checking; for workers,
+        # before they are forked, which a second thread would make unsafe.
+        with _open(name, ahead=not self._in_place) as stream:
+            items = read_records(stream, jsonl=jsonl, decode=self._decode, lean=self._lean,
+                                 spool=spool)
             yield from _numbered(STDIN if name == "-" else name, items, by_line=True)
 
     def _parquet_records(self, name: str) -> Iterator[Unit]:
@@ -204,9 +209,9 @@ def _regular_file(name: str) -> bool:
 
 
 @contextlib.contextmanager
-def _open(name: str) -> Iterator[io.BufferedIOBase]:
+def _open(name: str, ahead: bool) -> Iterator[io.BufferedIOBase]:
     if name == "-":
         yield cast(io.BufferedIOBase, sys.stdin.buffer)
     else:
-        with open_input(name) as stream:
+        with open_input(name, ahead) as stream:
             yield stream
