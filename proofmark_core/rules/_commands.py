@@ -10,11 +10,12 @@ A run of ``pytest tests/test_x.py`` is a command line with a part (between ``&&`
 from __future__ import annotations
 
 import re
-import shlex
 from collections import Counter
 from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
+
+from proofmark_core.rules._shell_words import shell_words
 
 if TYPE_CHECKING:
     from proofmark_core.verify import CommandRecord, RunLog
@@ -34,6 +35,10 @@ TIMEOUT_ARG_RE = re.compile(r"-?-?[\d.]+[smhd]?|-[a-z]+")
 CACHED_CHARS = 2000
 SHORTEST_PHRASE = 3  # the engine drops phrases of this many characters or fewer
 WINDOWS_SEPARATOR_RE = re.compile(r"\\(?=[\w.-])")
+UNQUOTED = str.maketrans("", "", "'\"\\/")
+OPERATOR_CHARS = frozenset(";&|()")
+AFTER_WORD = frozenset(" \t\r\n\v\f") | OPERATOR_CHARS
+BEFORE_WORD = AFTER_WORD | {"."}
 
 
 @dataclass(frozen=True, slots=True)
@@ -72,27 +77,66 @@ def command_of(target: object) -> Command:
     return parts(text) if len(text) > SHORTEST_PHRASE else ()
 
 
-def runs(command: Command, run_log: RunLog, turn: int | None = None) -> list[Run]:
+class ParsedLines(dict[str, Command]):
+    """The parts of each command line asked for, parsed once: a session's rules look
+    through the same lines for every claim, and long lines are not in the cache of
+    :func:`parts`."""
+
+    def __missing__(self, line: str) -> Command:
+        found = self[line] = parts(line)
+        return found
+
+
+def runs(command: Command, run_log: RunLog, turn: int | None = None,
+         parsed: ParsedLines | None = None) -> list[Run]:
     """The records of the log that run ``command``, in order."""
     try:
         records = list(run_log["commands"])
     except (KeyError, TypeError):
         return []
-    return [Run(turn, record) for record in records if matches(command, record)]
+    parsed = ParsedLines() if parsed is None else parsed
+    return [Run(turn, record) for record in records if matches(command, record, parsed)]
 
 
-def matches(command: Command, record: object) -> bool:
+def matches(command: Command, record: object, parsed: ParsedLines | None = None) -> bool:
     """The record runs ``command``: each part of it is a part of the record's command
     line, with the same program and at least its words."""
     line = record.get("command") if isinstance(record, dict) else None
     if not isinstance(line, str) or not command:
         return False
     plain = line.lower().replace("\\", "/")
-    if not all(part[0] in plain for part in command):
+    if not all(part[0] in plain for part in command) or not _may_hold(command, line):
         return False
-    ran = parts(line)
+    ran = parts(line) if parsed is None else parsed[line]
     return all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])
                    for part in ran) for wanted in command)
+
+
+def _may_hold(command: Command, line: str) -> bool:
+    """Every word of the command stands alone in the line, as far as a look without
+    parsing it can tell. Parsing only takes quotes and backslashes out of a word, a
+    leading ``./`` and trailing slashes off it, and lowers it; so each word of the parsed
+    line is in the line without those, between a space, an operator or an end (or a
+    dot, of the ``./``)."""
+    bare = _bare(line)
+    return all(_stands_alone(_bare(word), bare) for part in command for word in part)
+
+
+def _bare(text: str) -> str:
+    """The text without quotes, backslashes and slashes, case folded."""
+    return text.casefold().translate(UNQUOTED)
+
+
+def _stands_alone(word: str, bare: str) -> bool:
+    if not word or not OPERATOR_CHARS.isdisjoint(word):
+        return word in bare  # operators split words unlike spaces do
+    at = bare.find(word)
+    while at >= 0:
+        end = at + len(word)
+        if (at == 0 or bare[at - 1] in BEFORE_WORD) and (end == len(bare) or bare[end] in AFTER_WORD):
+            return True
+        at = bare.find(word, at + 1)
+    return False
 
 
 def parts(line: str) -> Command:
@@ -119,11 +163,8 @@ def _parts(line: str) -> Command:
 def _tokens(line: str) -> list[str]:
     # A backslash before a name is a Windows separator (.\gradlew), not an escape.
     line = WINDOWS_SEPARATOR_RE.sub("/", line)
-    lexer = shlex.shlex(line, posix=True, punctuation_chars=";&|()")
-    lexer.whitespace_split = True
-    lexer.commenters = ""
     try:
-        return list(lexer)
+        return shell_words(line)
     except ValueError:  # an unbalanced quote: words as they stand
         return re.split(r"\s+|(&&|\|\||[;|&()])", line)
 

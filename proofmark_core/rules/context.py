@@ -14,7 +14,7 @@ from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING
 
-from proofmark_core.rules._commands import Command, Run, matches, parts, runs
+from proofmark_core.rules._commands import Command, ParsedLines, Run, matches, runs
 
 if TYPE_CHECKING:
     from proofmark_core.verdicts import ClaimResult
@@ -38,6 +38,7 @@ class Session:
     turns: tuple[RunLog, ...]
     first: int = 0
     history: History | None = field(default=None, compare=False, repr=False)
+    parsed: ParsedLines = field(default_factory=ParsedLines, compare=False, repr=False)
 
     @property
     def run_log(self) -> RunLog:
@@ -50,7 +51,7 @@ class Session:
     def runs(self, command: Command) -> list[Run]:
         """The runs of the command in the turn being checked; when it has none, those
         of the latest earlier turn that ran it."""
-        return runs(command, self.run_log) or self.earlier().runs(command)
+        return runs(command, self.run_log, parsed=self.parsed) or self.earlier().runs(command)
 
     def earlier(self) -> History:
         if self.history is not None:
@@ -81,6 +82,7 @@ class History:
         # For a snapshot: the lengths of the lists it sees, and the turn it is for.
         self._seen: dict[str, int] | None = None
         self._before: int | None = None
+        self._parsed = ParsedLines()
 
     def add(self, run_log: RunLog, number: int) -> None:
         for key in MERGED_KEYS:
@@ -91,14 +93,14 @@ class History:
         for record in _commands(run_log):
             line = record.get("command")
             if isinstance(line, str):
-                for program in {part[0] for part in parts(line)}:
+                for program in {part[0] for part in self._parsed[line]}:
                     self._by_program.setdefault(program, []).append((number, record))
 
     def snapshot(self, before: int) -> History:
         """The history as it stands, for the turn numbered ``before``."""
         view = History()
-        view._merged, view._refused, view._by_program = \
-            self._merged, self._refused, self._by_program
+        view._merged, view._refused, view._by_program, view._parsed = \
+            self._merged, self._refused, self._by_program, self._parsed
         view._seen = {key: len(values) for key, values in self._merged.items()}
         view._seen["refused"] = len(self._refused)
         view._before = before
@@ -121,7 +123,7 @@ class History:
         if not command:
             return []
         found = [Run(number, record) for number, record in self._programs(command[0][0])
-                 if matches(command, record)]
+                 if matches(command, record, self._parsed)]
         latest = found[-1].turn if found else None
         return [run for run in found if run.turn == latest]
 
@@ -132,7 +134,7 @@ class History:
 
     def __getstate__(self) -> dict[str, object]:
         return {"_merged": self.run_log(), "_refused": self.refused, "_seen": None,
-                "_before": None, "_by_program": {program: self._programs(program)
+                "_before": None, "_parsed": ParsedLines(), "_by_program": {program: self._programs(program)
                                                  for program in self._by_program}}
 
 
