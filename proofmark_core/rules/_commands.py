@@ -104,8 +104,7 @@ def matches(command: Command, record: object, parsed: ParsedLines | None = None)
     line = record.get("command") if isinstance(record, dict) else None
     if not isinstance(line, str) or not command:
         return False
-    plain = line.lower().replace("\\", "/")
-    if not all(part[0] in plain for part in command) or not _may_hold(command, line):
+    if not _may_hold(command, line):
         return False
     ran = parts(line) if parsed is None else parsed[line]
     return all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])

@@ -1,0 +1,78 @@
+"""Reading command lines for the command-identity rule: the regular-expression split is
+shlex's, and the look before parsing never drops a line that runs the command."""
+
+import shlex
+from collections import Counter
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+from proofmark_core.rules._commands import command_of, matches, parts
+from proofmark_core.rules._shell_words import shell_words
+
+
+def shlex_words(line):
+    lexer = shlex.shlex(line, posix=True, punctuation_chars=";&|()")
+    lexer.whitespace_split = True
+    lexer.commenters = ""
+    try:
+        return list(lexer)
+    except ValueError:
+        return ValueError
+
+
+def words_or_error(line):
+    try:
+        return shell_words(line)
+    except ValueError:
+        return ValueError
+
+
+@given(st.text(alphabet="ab ;&|()\t\r\n\v-./#$é'\"\\", max_size=24))
+def test_split_as_shlex(line):
+    assert words_or_error(line) == shlex_words(line)
+
+
+def parsed_match(command, line):
+    """What ``matches`` answers when every line is parsed."""
+    ran = parts(line)
+    return bool(command) and all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])
+                   for part in ran) for wanted in command)
+
+
+@given(st.text(alphabet="aA b./'\"\\;|", min_size=4, max_size=8),
+       st.text(alphabet="aA b./'\"\\;|\n", max_size=20))
+def test_look_before_parsing_agrees_with_parsing(target, line):
+    command = command_of(target)
+    assert matches(command, {"command": line}) == parsed_match(command, line)
+
+
+@pytest.mark.parametrize(("target", "line"), [
+    ("pytest tests/test_x.py", "cd repo && python -m pytest -q tests/test_x.py"),
+    ("pytest tests/test_x.py", 'pytest "tests/test_x.py" -x'),
+    ("pytest tests/test_x.py", "pytest 'tests/'test_x.py"),
+    ("pytest tests/test_x.py", r"pytest tests\/test_x.py"),
+    ("pytest tests/test_x.py", "PYTEST ./tests/test_x.py/"),
+    ("pytest tests/test_x.py", "pytest tests/test_x.py;echo done"),
+    ("pytest tests/test_x.py", "(pytest tests/test_x.py)|tail"),
+    ("pytest tests/test_x.py", "pytest tests/test_x.py 'unclosed"),
+    ("pytest tests/test_x.py", "head tests/test_x.py"),
+    ("pytest tests/test_x.py", "pytest tests/test_x.pyc"),
+    (r".\gradlew test", r".\gradlew test --info"),
+    ("gradlew test", r"cmd /c .\gradlew.bat test"),
+    ("npm run build", 'timeout 60 npm "run" build'),
+    ("python reproduce_issue.py", "cat > reproduce_issue.py <<'EOF'\nprint(1)\nEOF\n"
+                                  "python reproduce_issue.py"),
+    ("reproduce_issue.py", "python ./reproduce_issue.py"),
+    ('grep -r "foo bar" src', r"grep -r foo\ bar src"),
+    ("echo ΣΑΣ", "echo σας"),
+    ("make İ", "make i̇"),
+    ("cargo test -- --nocapture", "cargo test -- --nocapture"),
+    ("ls a;b", "ls a;b"),
+    ("tests", "tests/run.sh"),
+    (r"A\;", r"a\;"),  # an escaped character in the program's name
+])
+def test_look_before_parsing_keeps_every_run(target, line):
+    command = command_of(target)
+    assert matches(command, {"command": line}) == parsed_match(command, line)
