@@ -19,6 +19,7 @@ from __future__ import annotations
 import re
 from collections.abc import Iterator
 from dataclasses import dataclass, replace
+from functools import lru_cache
 from itertools import combinations
 from typing import TYPE_CHECKING
 
@@ -80,9 +81,10 @@ class Run:
         return FAILED if self.exit_code != 0 and self.invocation.exit_is_its else None
 
 
-# The runs of the turns of the session being checked, by the id of their run log (held,
-# so that the id stays its own).
-_RUNS_OF_TURNS: dict[int, tuple[RunLog, tuple[Run, ...]]] = {}
+# How many command lines, and runner commands with their output, are kept read: a
+# session's runs are looked through for each claim of each of its turns.
+COMMANDS_KEPT = 1 << 14
+RUNS_KEPT = 1 << 10
 
 
 @dataclass(frozen=True, slots=True)
@@ -120,16 +122,9 @@ def judge_test_claim(session: Session, result: ClaimResult) -> ClaimResult | Non
 
 
 def session_runs(session: Session) -> Iterator[Run]:
-    """Every runner started in the session, in order. Each turn's are read once for all
-    the claims of the session, and kept only while its turns are being checked."""
-    alive = {id(run_log) for run_log in session.turns}
-    for key in [key for key in _RUNS_OF_TURNS if key not in alive]:
-        del _RUNS_OF_TURNS[key]
+    """Every runner started in the session, in order."""
     for index, run_log in enumerate(session.turns):
-        cached = _RUNS_OF_TURNS.get(id(run_log))
-        if cached is None or cached[0] is not run_log:
-            cached = _RUNS_OF_TURNS[id(run_log)] = (run_log, tuple(_read_runs(run_log)))
-        for run in cached[1]:
+        for run in _read_runs(run_log):
             yield replace(run, turn=index)
 
 
@@ -137,13 +132,24 @@ def _read_runs(run_log: RunLog) -> Iterator[Run]:
     records = run_log.get("commands") if isinstance(run_log, dict) else None
     for record in records if isinstance(records, list) else ():
         command = record.get("command") if isinstance(record, dict) else None
-        if not isinstance(command, str):
-            continue
-        output = record.get("output")
-        output = output if isinstance(output, str) else ""
-        for invocation in invocations(command):
-            summary = read_summary(invocation.runner, output, TEST in invocation.kinds)
-            yield Run(0, command, invocation, _exit_code(record), summary, _last_line(output))
+        if isinstance(command, str) and _started(command):
+            output = record.get("output")
+            yield from _runs(command, output if isinstance(output, str) else "",
+                             _exit_code(record))
+
+
+@lru_cache(maxsize=COMMANDS_KEPT)
+def _started(command: str) -> tuple[Invocation, ...]:
+    """The runners the command line starts, read once for all the claims that look."""
+    return tuple(invocations(command))
+
+
+@lru_cache(maxsize=RUNS_KEPT)
+def _runs(command: str, output: str, exit_code: int | None) -> tuple[Run, ...]:
+    """The runs of one runner command, its output's summary read once."""
+    return tuple(Run(0, command, invocation, exit_code,
+                     read_summary(invocation.runner, output, TEST in invocation.kinds),
+                     _last_line(output)) for invocation in _started(command))
 
 
 def _judge_kind(claim: TestClaim, kind: str, runs: list[Run],
