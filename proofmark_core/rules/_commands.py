@@ -77,13 +77,24 @@ def command_of(target: object) -> Command:
     return parts(text) if len(text) > SHORTEST_PHRASE else ()
 
 
-class ParsedLines(dict[str, Command]):
-    """The parts of each command line asked for, parsed once: a session's rules look
-    through the same lines for every claim, and long lines are not in the cache of
-    :func:`parts`."""
+class ParsedLines:
+    """The command lines a session's rules look through for every claim, each read
+    once (long lines are not in the cache of :func:`parts`)."""
 
-    def __missing__(self, line: str) -> Command:
-        found = self[line] = parts(line)
+    def __init__(self) -> None:
+        self._parts: dict[str, Command] = {}
+        self._bare: dict[str, str] = {}
+
+    def parts(self, line: str) -> Command:
+        found = self._parts.get(line)
+        if found is None:
+            found = self._parts[line] = parts(line)
+        return found
+
+    def bare(self, line: str) -> str:
+        found = self._bare.get(line)
+        if found is None:
+            found = self._bare[line] = _bare(line)
         return found
 
 
@@ -104,20 +115,20 @@ def matches(command: Command, record: object, parsed: ParsedLines | None = None)
     line = record.get("command") if isinstance(record, dict) else None
     if not isinstance(line, str) or not command:
         return False
-    if not _may_hold(command, line):
+    parsed = ParsedLines() if parsed is None else parsed
+    if not _may_hold(command, parsed.bare(line)):
         return False
-    ran = parts(line) if parsed is None else parsed[line]
+    ran = parsed.parts(line)
     return all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])
                    for part in ran) for wanted in command)
 
 
-def _may_hold(command: Command, line: str) -> bool:
-    """Every word of the command stands alone in the line, as far as a look without
-    parsing it can tell. Parsing only takes quotes and backslashes out of a word, a
-    leading ``./`` and trailing slashes off it, and lowers it; so each word of the parsed
-    line is in the line without those, between a space, an operator or an end (or a
-    dot, of the ``./``)."""
-    bare = _bare(line)
+def _may_hold(command: Command, bare: str) -> bool:
+    """Every word of the command stands alone in the line (``bare``, as :func:`_bare`
+    gives it), as far as a look without parsing it can tell. Parsing only takes quotes
+    and backslashes out of a word, a leading ``./`` and trailing slashes off it, and
+    lowers it; so each word of the parsed line is in the line without those, between a
+    space, an operator or an end (or a dot, of the ``./``)."""
     return all(_stands_alone(_bare(word), bare) for part in command for word in part)
 
 

@@ -14,7 +14,11 @@ import re
 SPACES = " \t\r\n"
 PUNCTUATION = ";&|()"
 _QUOTED = r"""\\[\s\S]|'[^']*'|"(?:[^"\\]|\\[\s\S])*\""""
-TOKEN_RE = re.compile(rf"""[{SPACES}]+|([{PUNCTUATION}]+)|((?:[^{SPACES}{PUNCTUATION}'"\\]|{_QUOTED})+)""")
+# A run of punctuation, a word, or the quote or backslash that leaves one open.
+TOKEN_RE = re.compile(
+    rf"""([{PUNCTUATION}]+)|((?:[^{SPACES}{PUNCTUATION}'"\\]|{_QUOTED})+)|(['"\\])""")
+PLAIN_TOKEN_RE = re.compile(rf"[{PUNCTUATION}]+|[^{SPACES}{PUNCTUATION}]+")
+QUOTING_RE = re.compile(r"""['"\\]""")
 PIECE_RE = re.compile(r"""\\([\s\S])|'([^']*)'|"((?:[^"\\]|\\[\s\S])*)\"""")
 ESCAPED_IN_DOUBLE_RE = re.compile(r'\\(["\\])')
 
@@ -22,20 +26,14 @@ ESCAPED_IN_DOUBLE_RE = re.compile(r'\\(["\\])')
 def shell_words(line: str) -> list[str]:
     """The words and punctuation of the line; ValueError, as shlex raises it, for a
     quote left open or a backslash at the end."""
+    if not QUOTING_RE.search(line):
+        return PLAIN_TOKEN_RE.findall(line)
     words: list[str] = []
-    at = 0
-    for match in TOKEN_RE.finditer(line):
-        if match.start() != at:
-            break
-        at = match.end()
-        punctuation, word = match.groups()
-        if punctuation is not None:
-            words.append(punctuation)
-        elif word is not None:
-            words.append(PIECE_RE.sub(_unquoted, word) if "'" in word or '"' in word
-                         or "\\" in word else word)
-    if at != len(line):
-        raise ValueError(f"no closing quotation or escaped character at {at}")
+    for punctuation, word, left_open in TOKEN_RE.findall(line):
+        if left_open:
+            raise ValueError(f"no closing quotation or escaped character after {left_open}")
+        words.append(punctuation or (PIECE_RE.sub(_unquoted, word)
+                                     if QUOTING_RE.search(word) else word))
     return words
 
 

@@ -93,7 +93,7 @@ class History:
         for record in _commands(run_log):
             line = record.get("command")
             if isinstance(line, str):
-                for program in {part[0] for part in self._parsed[line]}:
+                for program in {part[0] for part in self._parsed.parts(line)}:
                     self._by_program.setdefault(program, []).append((number, record))
 
     def snapshot(self, before: int) -> History:
