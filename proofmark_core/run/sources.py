@@ -137,7 +137,7 @@ class Inputs:
             if self._whole_logs:
                 yield Unit(Where(name), Item(1, WholeLog(name, TURNS)), {})
             else:
-                with _open(name) as stream:
+                with _open(name, ahead=not self._in_place) as stream:
                     items = read_records(stream, jsonl=jsonl)
                     yield from map(Sessions().of, _numbered(name, items, by_line=True))
             return
