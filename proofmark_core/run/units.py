@@ -34,7 +34,7 @@ class Where:
     def of_claim(self, claim: int) -> Where:
         """The place of one claim of this turn (``dataclasses.replace`` costs more)."""
         return Where(self.file, self.line, self.record, claim, self.agent, self.session,
-                     self.turn)
+                     self.turn, self.closing_line)
 
     def fields(self) -> dict[str, object]:
         return {"file": self.file, "line": self.line, "record": self.record, "claim": self.claim}
