@@ -22,7 +22,7 @@ CI_FORMATS = ("sarif", "junit", "github", "markdown")
 def run_in(cwd, *args, env=None):
     """The command run from ``cwd``, importing the package under test."""
     extra = {"PYTHONPATH": str(PACKAGE_HOME), **(env or {})}
-    return subprocess.run([sys.executable, "-m", "proofmark_core", *map(str, args)],
+    return subprocess.run([sys.executable, "-P", "-m", "proofmark_core", *map(str, args)],
                           capture_output=True, cwd=cwd, env=_env(extra))
 
 
@@ -129,7 +129,7 @@ def test_the_actions_step_writes_the_log_report_the_job_summary_and_sarif(tmp_pa
     # The action installs proofmark; here the package under test stands in for it.
     bin_dir = tmp_path / "bin"
     bin_dir.mkdir()
-    (bin_dir / "proofmark").write_text(f'#!/bin/sh\nexec "{sys.executable}" -m proofmark_core "$@"\n')
+    (bin_dir / "proofmark").write_text(f'#!/bin/sh\nexec "{sys.executable}" -P -m proofmark_core "$@"\n')
     (bin_dir / "proofmark").chmod(0o755)
     summary, outputs = tmp_path / "summary.md", tmp_path / "outputs"
     action = (REPO / "action.yml").read_text()

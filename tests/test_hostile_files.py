@@ -18,7 +18,7 @@ import pytest
 import proofmark_core
 
 PACKAGE_HOME = Path(proofmark_core.__file__).resolve().parent.parent
-SESSION = PACKAGE_HOME / "examples" / "session.jsonl"
+SESSION = Path(__file__).resolve().parent.parent / "examples" / "session.jsonl"
 EMPTY_LOG = {"events": [], "external": [], "written": [], "commands": []}
 GOOD = {"run_log": EMPTY_LOG, "claims": [{"kind": "other", "text": "All done", "targets": []}]}
 HUGE = "7" * 5000
@@ -159,7 +159,7 @@ def fed_pipe(data):
     return read
 
 
-@pytest.mark.parametrize("path", [SESSION, PACKAGE_HOME / "examples" / "claims.jsonl"])
+@pytest.mark.parametrize("path", [SESSION, SESSION.parent / "claims.jsonl"])
 def test_a_pipe_path_is_read_like_the_file(path):
     expected = run("check", "--format", "jsonl", path)
     read = fed_pipe(path.read_bytes())

@@ -11,7 +11,7 @@ import proofmark_core
 
 PACKAGE_HOME = Path(proofmark_core.__file__).resolve().parent.parent
 LOGS = Path(__file__).resolve().parent / "logs"
-SESSION = PACKAGE_HOME / "examples" / "session.jsonl"
+SESSION = Path(__file__).resolve().parent.parent / "examples" / "session.jsonl"
 
 pytestmark = pytest.mark.timeout(60)
 
