@@ -3,12 +3,14 @@ shlex's, and the look before parsing never drops a line that runs the command.""
 
 import shlex
 from collections import Counter
+from unittest import mock
 
 import pytest
-from hypothesis import given
+from hypothesis import example, given
 from hypothesis import strategies as st
 
-from proofmark_core.rules._commands import command_of, matches, parts
+from proofmark_core.rules import _commands
+from proofmark_core.rules._commands import ParsedLines, TurnCommands, command_of, matches, parts
 from proofmark_core.rules._shell_words import shell_words
 
 
@@ -76,3 +78,17 @@ def test_look_before_parsing_agrees_with_parsing(target, line):
 def test_look_before_parsing_keeps_every_run(target, line):
     command = command_of(target)
     assert matches(command, {"command": line}) == parsed_match(command, line)
+
+
+@pytest.mark.parametrize("words_before_index", [0, 1000])
+@given(st.lists(st.text(alphabet="aA b.c/'\"\\;|\n", max_size=16), max_size=6),
+       st.lists(st.text(alphabet="aA b.c/'\"\\;|", min_size=4, max_size=8), max_size=6))
+@example(["./gradlew test", "x.y.gradlew", "cd a; b.test.py -q"], ["gradlew", "test.py -q"])
+def test_turn_lookup_finds_what_matching_every_line_finds(words_before_index, lines, targets):
+    records = [{"command": line} for line in lines] + [{"command": None}, {}]
+    with mock.patch.object(_commands, "WORDS_BEFORE_INDEX", words_before_index):
+        turn = TurnCommands({"commands": records}, ParsedLines())
+        for target in targets:
+            command = command_of(target)
+            found = [run.record for run in turn.runs(command)]
+            assert found == [record for record in records if matches(command, record)]

@@ -39,6 +39,11 @@ UNQUOTED = str.maketrans("", "", "'\"\\/")
 OPERATOR_CHARS = frozenset(";&|()")
 AFTER_WORD = r" \t\r\n\v\f;&|()"  # as regular-expression classes
 BEFORE_WORD = AFTER_WORD + "."
+SPLITS_WORDS_RE = re.compile(f"[{AFTER_WORD}]")
+WORDS_RE = re.compile(f"[{AFTER_WORD}]+")
+# Indexing a turn's lines costs about as much as looking through them for this many
+# words.
+WORDS_BEFORE_INDEX = 16
 
 
 @dataclass(frozen=True, slots=True)
@@ -98,15 +103,88 @@ class ParsedLines:
         return found
 
 
-def runs(command: Command, run_log: RunLog, turn: int | None = None,
-         parsed: ParsedLines | None = None) -> list[Run]:
-    """The records of the log that run ``command``, in order."""
-    try:
-        records = list(run_log["commands"])
-    except (KeyError, TypeError):
-        return []
-    parsed = ParsedLines() if parsed is None else parsed
-    return [Run(turn, record) for record in records if matches(command, record, parsed)]
+class TurnCommands:
+    """A turn's command records, looked up by the program a command names.
+
+    A record can run a command only if its line holds the program's word standing
+    alone (see :func:`_may_hold`); such a word ends where a word of the line ends, so
+    the two share their last piece after a dot, and their last two when the word has
+    a dot. The lines holding a word are found once per turn, and the runs of a
+    command once per turn; once a turn has been looked through for many words, its
+    lines are indexed by those ends, so that a turn of thousands of command lines and
+    claims is not walked once per claim.
+    """
+
+    def __init__(self, run_log: RunLog, parsed: ParsedLines) -> None:
+        try:
+            records = [record for record in run_log["commands"] if isinstance(record, dict)]
+        except (KeyError, TypeError):
+            records = []
+        lines = [(record, record.get("command")) for record in records]
+        self._lines = [(record, parsed.bare(line)) for record, line in lines
+                       if isinstance(line, str)]
+        self._parsed = parsed
+        self._by_end: dict[str, list[tuple[CommandRecord, str]]] | None = None
+        self._holding: dict[str, list[CommandRecord]] = {}
+        self._runs: dict[Command, list[Run]] = {}
+
+    def runs(self, command: Command) -> list[Run]:
+        """The records of the turn that run ``command``, in order (one list per
+        command, shared by every claim that names it)."""
+        if not command:
+            return []
+        found = self._runs.get(command)
+        if found is None:
+            found = self._runs[command] = [
+                Run(None, record) for record in self._holding_word(_bare(command[0][0]))
+                if matches(command, record, self._parsed)]
+        return found
+
+    def _holding_word(self, word: str) -> list[CommandRecord]:
+        found = self._holding.get(word)
+        if found is None:
+            found = self._holding[word] = [
+                record for record, bare in self._may_hold_word(word)
+                if word in bare and _stands_alone(word, bare)]
+        return found
+
+    def _may_hold_word(self, word: str) -> list[tuple[CommandRecord, str]]:
+        end = _end(word)
+        if end is None or len(self._holding) < WORDS_BEFORE_INDEX:
+            return self._lines  # not one word of a line, or few words looked for yet
+        if self._by_end is None:
+            self._by_end = {}
+            for line in self._lines:
+                for found in _ends(line[1]):
+                    self._by_end.setdefault(found, []).append(line)
+        return self._by_end.get(end, [])
+
+
+def _end(word: str) -> str | None:
+    """The word's last piece after a dot, or its last two when it has a dot; None
+    for a word that a line's words cannot hold whole (empty, or split in the line)."""
+    if not word or SPLITS_WORDS_RE.search(word):
+        return None
+    head, dot, last = word.rpartition(".")
+    if not dot:
+        return word
+    before = head.rpartition(".")[2]
+    return f"{before}.{last}" if before else None
+
+
+def _ends(bare: str) -> set[str]:
+    """The ends (as :func:`_end` gives them) of the words of a line."""
+    ends = set()
+    for word in set(WORDS_RE.split(bare)):
+        head, dot, last = word.rpartition(".")
+        if not dot:
+            ends.add(word)
+            continue
+        ends.add(last)
+        before = head.rpartition(".")[2]
+        if before:
+            ends.add(f"{before}.{last}")
+    return ends
 
 
 def matches(command: Command, record: object, parsed: ParsedLines | None = None) -> bool:
@@ -146,8 +224,11 @@ def _stands_alone(word: str, bare: str) -> bool:
 @lru_cache(maxsize=4096)
 def _alone(word: str) -> re.Pattern[str]:
     """What finds the word between a space, an operator, a dot or an end: in C, as a
-    short word may be in a long line thousands of times."""
-    return re.compile(rf"(?<![^{BEFORE_WORD}]){re.escape(word)}(?![^{AFTER_WORD}])")
+    short word may be in a long line thousands of times. The word comes first, so
+    that the search skips to where it is (a pattern that starts with a look behind is
+    tried at every character)."""
+    literal = re.escape(word)
+    return re.compile(rf"{literal}(?<![^{BEFORE_WORD}]{literal})(?![^{AFTER_WORD}])")
 
 
 def parts(line: str) -> Command:

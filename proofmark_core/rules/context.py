@@ -14,7 +14,7 @@ from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING
 
-from proofmark_core.rules._commands import Command, ParsedLines, Run, matches, runs
+from proofmark_core.rules._commands import Command, ParsedLines, Run, TurnCommands, matches
 
 if TYPE_CHECKING:
     from proofmark_core.verdicts import ClaimResult
@@ -39,6 +39,7 @@ class Session:
     first: int = 0
     history: History | None = field(default=None, compare=False, repr=False)
     parsed: ParsedLines = field(default_factory=ParsedLines, compare=False, repr=False)
+    turn_commands: TurnCommands | None = field(default=None, compare=False, repr=False)
 
     @property
     def run_log(self) -> RunLog:
@@ -51,7 +52,12 @@ class Session:
     def runs(self, command: Command) -> list[Run]:
         """The runs of the command in the turn being checked; when it has none, those
         of the latest earlier turn that ran it."""
-        return runs(command, self.run_log, parsed=self.parsed) or self.earlier().runs(command)
+        return self.commands().runs(command) or self.earlier().runs(command)
+
+    def commands(self) -> TurnCommands:
+        if self.turn_commands is None:  # a cache: gathered once per turn
+            object.__setattr__(self, "turn_commands", TurnCommands(self.run_log, self.parsed))
+        return self.turn_commands
 
     def earlier(self) -> History:
         if self.history is not None:
