@@ -40,6 +40,8 @@ class Session:
     history: History | None = field(default=None, compare=False, repr=False)
     parsed: ParsedLines = field(default_factory=ParsedLines, compare=False, repr=False)
     turn_commands: TurnCommands | None = field(default=None, compare=False, repr=False)
+    # What a rule reads of the session once for all the claims of the turn.
+    memo: dict[str, object] = field(default_factory=dict, compare=False, repr=False)
 
     @property
     def run_log(self) -> RunLog:

@@ -85,6 +85,7 @@ class Run:
 # session's runs are looked through for each claim of each of its turns.
 COMMANDS_KEPT = 1 << 14
 RUNS_KEPT = 1 << 10
+RUNS_MEMO = "test_results.runs"
 
 
 @dataclass(frozen=True, slots=True)
@@ -105,7 +106,7 @@ def judge_test_claim(session: Session, result: ClaimResult) -> ClaimResult | Non
     claim = read_test_claim(text, [target for target in targets if isinstance(target, str)])
     if claim is None:
         return None
-    runs = list(session_runs(session))
+    runs = session_runs(session)
     findings = [found for kind in sorted(claim.kinds)
                 if (found := _judge_kind(claim, kind, runs, session)) is not None]
     if not findings:
@@ -121,11 +122,14 @@ def judge_test_claim(session: Session, result: ClaimResult) -> ClaimResult | Non
                    tests=_tests_field(judged) if judged else None)
 
 
-def session_runs(session: Session) -> Iterator[Run]:
-    """Every runner started in the session, in order."""
-    for index, run_log in enumerate(session.turns):
-        for run in _read_runs(run_log):
-            yield replace(run, turn=index)
+def session_runs(session: Session) -> list[Run]:
+    """Every runner started in the session, in order, read once per turn checked."""
+    runs = session.memo.get(RUNS_MEMO)
+    if runs is None:
+        runs = session.memo[RUNS_MEMO] = [
+            replace(run, turn=index) for index, run_log in enumerate(session.turns)
+            for run in _read_runs(run_log)]
+    return runs  # type: ignore[return-value]
 
 
 def _read_runs(run_log: RunLog) -> Iterator[Run]:
