@@ -73,6 +73,8 @@ def test_look_before_parsing_agrees_with_parsing(target, line):
     ("cargo test -- --nocapture", "cargo test -- --nocapture"),
     ("ls a;b", "ls a;b"),
     ("tests", "tests/run.sh"),
+    ("tests", "echo" + " xtests" * 20 + "; ./tests"),  # alone after many places it is not
+    ("tests", "echo" + " xtests" * 20 + "; ./testsx"),
     (r"A\;", r"a\;"),  # an escaped character in the program's name
 ])
 def test_look_before_parsing_keeps_every_run(target, line):

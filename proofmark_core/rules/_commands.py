@@ -37,8 +37,12 @@ SHORTEST_PHRASE = 3  # the engine drops phrases of this many characters or fewer
 WINDOWS_SEPARATOR_RE = re.compile(r"\\(?=[\w.-])")
 UNQUOTED = str.maketrans("", "", "'\"\\/")
 OPERATOR_CHARS = frozenset(";&|()")
-AFTER_WORD = r" \t\r\n\v\f;&|()"  # as regular-expression classes
-BEFORE_WORD = AFTER_WORD + "."
+# What may end a word of a line, and what may begin one (a dot, of a ``./``).
+AFTER_CHARS = " \t\r\n\v\f;&|()"
+BEFORE_CHARS = AFTER_CHARS + "."
+AFTER_WORD, BEFORE_WORD = re.escape(AFTER_CHARS), re.escape(BEFORE_CHARS)  # for classes
+# Where a word is looked for in a line place by place before a compiled pattern does it.
+PLACES_LOOKED_AT = 8
 SPLITS_WORDS_RE = re.compile(f"[{AFTER_WORD}]")
 WORDS_RE = re.compile(f"[{AFTER_WORD}]+")
 # Indexing a turn's lines costs about as much as looking through them for this many
@@ -218,15 +222,24 @@ def _bare(text: str) -> str:
 def _stands_alone(word: str, bare: str) -> bool:
     if not word or not OPERATOR_CHARS.isdisjoint(word):
         return word in bare  # operators split words unlike spaces do
-    return word in bare and _alone(word).search(bare) is not None
+    at = bare.find(word)
+    for _ in range(PLACES_LOOKED_AT):
+        if at < 0:
+            return False
+        end = at + len(word)
+        if (at == 0 or bare[at - 1] in BEFORE_CHARS) and (end == len(bare)
+                                                          or bare[end] in AFTER_CHARS):
+            return True
+        at = bare.find(word, at + 1)
+    return at >= 0 and _alone(word).search(bare, at) is not None
 
 
 @lru_cache(maxsize=4096)
 def _alone(word: str) -> re.Pattern[str]:
-    """What finds the word between a space, an operator, a dot or an end: in C, as a
-    short word may be in a long line thousands of times. The word comes first, so
-    that the search skips to where it is (a pattern that starts with a look behind is
-    tried at every character)."""
+    """What finds the word between a space, an operator, a dot or an end, for a word
+    found in many places in a long line that a loop would look at one by one. The
+    word comes first, so that the search skips to where it is (a pattern that starts
+    with a look behind is tried at every character)."""
     literal = re.escape(word)
     return re.compile(rf"{literal}(?<![^{BEFORE_WORD}]{literal})(?![^{AFTER_WORD}])")
 
