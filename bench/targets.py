@@ -8,6 +8,8 @@ timings taken in one run on this machine, the runs to be compared taking turns (
   `gzip` and `json.loads` and calls `verify` claim by claim, both whole processes;
 - the peak memory (RSS) of `--jobs 1` on big_turns against its largest line plus the
   interpreter with the package imported;
+- with --strict, every check above (and on Ray) without the product rules, as the
+  engine judges;
 - with --ray PYTHON (an interpreter that has ray[data] and pyarrow): `claim_rows` on a
   local Ray of 2 CPUs, started once in its driver (best of the runs after the first),
   against `check --jobs 2`, on big_turns.jsonl.gz and on a folder of one file per turn.
@@ -15,6 +17,7 @@ timings taken in one run on this machine, the runs to be compared taking turns (
     python3 bench/targets.py                          # about two minutes
     python3 bench/targets.py --before /tmp/before     # and the same with an older checkout
     python3 bench/targets.py --ray /work/venv-ray/bin/python
+    python3 bench/targets.py --strict
 
 An older checkout to compare with: `git worktree add /tmp/before COMMIT`, then copy the
 built modules (proofmark_core/*.so) of that commit into its proofmark_core/.
@@ -56,7 +59,8 @@ ray.init(num_cpus=2, include_dashboard=False, log_to_driver=False, configure_log
 ray.data.DataContext.get_current().execution_options.preserve_order = True
 for _ in range(int(sys.argv[2])):
     started = time.perf_counter()
-    rows = claim_rows(ray.data.from_items([{"path": os.path.abspath(sys.argv[1])}]))
+    rows = claim_rows(ray.data.from_items([{"path": os.path.abspath(sys.argv[1])}]),
+                      strict=sys.argv[3] == "strict")
     sum(batch.num_rows for batch in rows.iter_batches(batch_format="pyarrow", batch_size=None))
     print(time.perf_counter() - started, flush=True)
 ray.shutdown()
@@ -93,14 +97,18 @@ def best(runs, repeat, roots):
     return found
 
 
+STRICT = []  # ["--strict"] with --strict
+
+
 def check(path, *options):
-    return ["-m", "proofmark_core", "check", "--format", "jsonl", *options, path]
+    return ["-m", "proofmark_core", "check", "--format", "jsonl", *STRICT, *options, path]
 
 
 def ray_seconds(python, path, repeat, root):
     env = dict(ENV, PYTHONPATH=root + os.pathsep + os.environ.get("PYTHONPATH", ""))
-    done = subprocess.run([python, "-c", PIPELINE, path, str(1 + repeat)], capture_output=True,
-                          check=True, cwd=root, env=env)
+    mode = "strict" if STRICT else "rules"
+    done = subprocess.run([python, "-c", PIPELINE, path, str(1 + repeat), mode],
+                          capture_output=True, check=True, cwd=root, env=env)
     return min(map(float, done.stdout.split()[1:]))
 
 
@@ -139,7 +147,10 @@ def main():
     parser.add_argument("--before", metavar="CHECKOUT",
                         help="a checkout of the package as it was, run in turn with this one")
     parser.add_argument("--ray", metavar="PYTHON", help="an interpreter with ray[data]")
+    parser.add_argument("--strict", action="store_true",
+                        help="check without the product rules, as the engine judges")
     args = parser.parse_args()
+    STRICT[:] = ["--strict"] if args.strict else []
     folder = args.realdata or next((c for c in REALDATA_CANDIDATES if os.path.isdir(c)), None)
     if folder is None:
         raise SystemExit("no realdata folder: pass --realdata")
