@@ -318,14 +318,14 @@ class _Held:
 
 
 def _line_item(number: int, line: bytes | _Held, lean: bool = False) -> Item:
+    # Taken from the holder, the bytes go with this call: the reader's generator, paused
+    # while the record is checked, does not keep a long line alive.
+    data = line.take() if isinstance(line, _Held) else line
     if lean:
         from proofmark_core.records.lean import lean_record  # for checking only: msgspec
 
-        raw = line.data if isinstance(line, _Held) else line
-        if raw is not None and (record := lean_record(raw)) is not None:
+        if (record := lean_record(data)) is not None:
             return Item(number, record)
-        del raw
-    data = line.take() if isinstance(line, _Held) else line
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError as exc:

@@ -94,7 +94,7 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     items = iter(items)
     head = list(itertools.islice(items, 2))
     if jobs <= 1 or len(head) < 2:
-        yield from map(function, itertools.chain(head, items))
+        yield from map(function, _handed_on(head, items))
         return
     # Imported only here: a run of one item or one job starts faster without them.
     from concurrent.futures import ProcessPoolExecutor
@@ -102,7 +102,7 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
 
     # No more workers than there are batches for them: starting thousands of
     # processes for a few batches would take longer than the work.
-    batches = _batches(itertools.chain(head, items), weight)
+    batches = _batches(_handed_on(head, items), weight)
     first = list(itertools.islice(batches, jobs))
     jobs = len(first)
     # What this process holds is never visited by the workers' garbage collections,
@@ -111,7 +111,7 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     pool = ProcessPoolExecutor(jobs, mp_context=_context(), initializer=_leave_interrupts)
     try:
         pending: deque[tuple[list[T], Future[list[R]]]] = deque()
-        for batch in itertools.chain(first, batches):
+        for batch in _handed_on(first, batches):
             try:
                 pending.append((batch, pool.submit(_map_batch, function, batch)))
             except BrokenProcessPool:
@@ -123,6 +123,14 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
     finally:
         pool.shutdown(cancel_futures=True)
         gc.unfreeze()
+
+
+def _handed_on(head: list[T], rest: Iterator[T]) -> Iterator[T]:
+    """The items of the head, then the rest; the head lets each go as it hands it on,
+    so that a large first item is not held to the end of the run."""
+    while head:
+        yield head.pop(0)
+    yield from rest
 
 
 def _leave_interrupts() -> None:

@@ -172,10 +172,15 @@ class Inputs:
 
 def _numbered(label: str, items: Iterable[Item], by_line: bool) -> Iterator[Unit]:
     """A unit per record, numbered from 0 (and placed by line, unless rows have none)."""
+    # Counted by hand, not by enumerate: its reused pair, like a loop variable, would
+    # keep the last record alive while the next is decoded.
     records = 0
-    for index, item in enumerate(items):
+    for item in items:
+        unit = Unit(Where(label, item.line if by_line else None, records), item, {})
+        del item
         records += 1
-        yield Unit(Where(label, item.line if by_line else None, index), item, {})
+        yield unit
+        del unit
     if not records:
         yield _problem(Where(label), "no records")
 
