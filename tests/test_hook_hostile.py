@@ -3,7 +3,6 @@ closed or full, endless transcripts and payloads. It always exits 0, and lets th
 turn end on time."""
 import json
 import os
-import resource
 import subprocess
 import sys
 import time
@@ -12,6 +11,7 @@ from pathlib import Path
 import pytest
 
 import proofmark_core
+from memory_cap import capped
 
 PACKAGE_HOME = Path(proofmark_core.__file__).resolve().parent.parent
 HOOK = Path(__file__).resolve().parent / "hook"
@@ -23,14 +23,12 @@ pytestmark = pytest.mark.timeout(60)
 
 def hook(*args, payload=None, stdin=None, stdout=subprocess.PIPE, env=None):
     """The hook run as the agent runs it: (exit status, stdout, stderr, seconds)."""
-    def cap_memory():
-        resource.setrlimit(resource.RLIMIT_AS, (MEMORY, MEMORY))
     started = time.monotonic()
     done = subprocess.run([sys.executable, "-m", "proofmark_core", "hook", *args],
                           input=None if payload is None else payload, stdin=stdin,
                           stdout=stdout, stderr=subprocess.PIPE, cwd=PACKAGE_HOME,
                           env={**os.environ, **(env or {})}, timeout=40,
-                          preexec_fn=cap_memory)
+                          preexec_fn=capped(MEMORY))
     return done.returncode, done.stdout, done.stderr, time.monotonic() - started
 
 

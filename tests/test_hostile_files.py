@@ -16,6 +16,7 @@ from pathlib import Path
 import pytest
 
 import proofmark_core
+from memory_cap import capped
 
 PACKAGE_HOME = Path(proofmark_core.__file__).resolve().parent.parent
 SESSION = Path(__file__).resolve().parent.parent / "examples" / "session.jsonl"
@@ -30,12 +31,9 @@ pytestmark = pytest.mark.timeout(60)
 
 
 def run(*args, stdin=subprocess.DEVNULL, pass_fds=()):
-    def cap_memory():
-        resource.setrlimit(resource.RLIMIT_AS, (MEMORY, MEMORY))
-
     return subprocess.run([sys.executable, "-m", "proofmark_core", *map(str, args)],
                           stdin=stdin, capture_output=True, cwd=PACKAGE_HOME, timeout=40,
-                          preexec_fn=cap_memory, pass_fds=pass_fds)
+                          preexec_fn=capped(MEMORY), pass_fds=pass_fds)
 
 
 def one_error(done, *fragments):
