@@ -37,13 +37,21 @@ _ASSIGNMENT_RE = re.compile(
 # What each kind of secret cannot be without, looked for before its pattern is run:
 # nearly all texts hold none, and a substring is found much faster than a pattern
 # that may start anywhere.
-_SECRET_MARKS = ("PRIVATE KEY", "AKIA", "ASIA", "gh", "github_pat_", "sk-", "xox")
+_SECRET_MARKS = ("PRIVATE KEY", "AKIA", "ASIA", "ghp_", "gho_", "ghu_", "ghs_", "ghr_",
+                 "github_pat_", "sk-", "xox")
 _ASSIGNED_NAMES = ("password", "passwd", "token", "secret")
+
+
+def may_hold_secret(text: str) -> bool:
+    """Whether any of the patterns may match the text: when not, ``redact(text)`` is
+    the text, and so is the redaction of any part of it."""
+    return _has_secret_mark(text) or _may_hold_named(text.lower() if text.isascii() else None,
+                                                     text)
 
 
 def redact(text: str) -> str:
     """The text with every credential-looking part replaced by ``[redacted]``."""
-    if any(mark in text for mark in _SECRET_MARKS):
+    if _has_secret_mark(text):
         text = _SECRETS_RE.sub(MASK, text)
     # Outside ASCII, a pattern that ignores case matches letters that lowering does not
     # turn into the mark ("ſ" is an "s" to it): there every pattern is run.
@@ -52,6 +60,24 @@ def redact(text: str) -> str:
         text = _AUTHORIZATION_RE.sub(lambda found: found[1] + MASK, text)
     if lowered is None or "bearer" in lowered:
         text = _BEARER_RE.sub(lambda found: found[1] + MASK, text)
-    if lowered is None or ("=" in text and any(name in lowered for name in _ASSIGNED_NAMES)):
+    if _may_hold_assignment(lowered, text):
         text = _ASSIGNMENT_RE.sub(lambda found: found[1] + MASK, text)
     return text
+
+
+def _has_secret_mark(text: str) -> bool:
+    for mark in _SECRET_MARKS:
+        if mark in text:
+            return True
+    return False
+
+
+def _may_hold_named(lowered: str | None, text: str) -> bool:
+    return (lowered is None or "authorization" in lowered or "bearer" in lowered
+            or _may_hold_assignment(lowered, text))
+
+
+def _may_hold_assignment(lowered: str | None, text: str) -> bool:
+    if lowered is None:
+        return True
+    return "=" in text and any(name in lowered for name in _ASSIGNED_NAMES)

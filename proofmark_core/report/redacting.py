@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from dataclasses import replace
 
-from proofmark_core.report.redact import redact
+from proofmark_core.report.redact import may_hold_secret, redact
 from proofmark_core.report.tally import Tally, Writer
 from proofmark_core.run.units import Where
 from proofmark_core.verdicts import ClaimResult
@@ -16,6 +16,9 @@ class Redacting:
         self.writer = writer
 
     def result(self, where: Where, result: ClaimResult, excerpt: str | None = None) -> None:
+        if not may_hold_secret(_shown_text(result, excerpt)):
+            self.writer.result(where, result, excerpt)
+            return
         claim = dict(result.claim)
         text, targets = claim.get("text"), claim.get("targets")
         if isinstance(text, str):
@@ -33,3 +36,11 @@ class Redacting:
 
     def end(self, tally: Tally) -> None:
         self.writer.end(tally)
+
+
+def _shown_text(result: ClaimResult, excerpt: str | None) -> str:
+    """All the text of the result that a report shows, at once."""
+    targets = result.claim.get("targets")
+    texts = [result.claim.get("text"), result.evidence, result.engine_evidence, excerpt,
+             *(targets if isinstance(targets, list) else ())]
+    return "\n".join(text for text in texts if isinstance(text, str))
