@@ -86,6 +86,7 @@ class Run:
 COMMANDS_KEPT = 1 << 14
 RUNS_KEPT = 1 << 10
 RUNS_MEMO = "test_results.runs"
+COMMANDS_MEMO = "test_results.commands"
 
 
 @dataclass(frozen=True, slots=True)
@@ -166,7 +167,7 @@ def _judge_kind(claim: TestClaim, kind: str, runs: list[Run],
             return None  # the command it names never ran: the engine's verdict stands
     elif claim.scope:
         names = _naming(claim.scope)
-        if any(names.search(command) for command in _commands(session)):
+        if _any_command_names(names, session):
             relevant = [run for run in relevant if names.search(run.command)]
             if not relevant:
                 return None  # what it names ran, but not as a runner this rule reads
@@ -255,6 +256,19 @@ def _sums(runs: tuple[Run, ...]) -> set[int]:
 
 def _passed(run: Run) -> int:
     return (run.summary.passed or 0) if run.summary else 0
+
+
+def _any_command_names(names: re.Pattern[str], session: Session) -> bool:
+    """Whether a command line of the session matches ``names``: one search of all the
+    lines joined, kept for the turn's claims, when no spelling holds a line break (so
+    that no match can span two lines; at a break, as at either end of a line, a name
+    stands alone)."""
+    if "\n" in names.pattern:
+        return any(names.search(command) for command in _commands(session))
+    joined = session.memo.get(COMMANDS_MEMO)
+    if joined is None:
+        joined = session.memo[COMMANDS_MEMO] = "\n".join(_commands(session))
+    return names.search(joined) is not None  # type: ignore[arg-type]
 
 
 def _commands(session: Session) -> Iterator[str]:
