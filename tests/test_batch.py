@@ -9,6 +9,7 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -117,6 +118,18 @@ def test_ctrl_c_ends_a_run_on_workers_quietly():
     os.killpg(child.pid, signal.SIGINT)  # as Ctrl-C does: every process of the group
     _, err = child.communicate()
     assert (child.returncode, err.decode()) == (130, "")
+
+
+@pytest.mark.skipif(not hasattr(signal, "pthread_sigmask"), reason="no signal masks here")
+def test_ctrl_c_while_workers_start_comes_once_they_have_started():
+    # Taken inside the fork's handlers it was lost (the run went on, exit 0), or it
+    # left the pool half started (a traceback).
+    started = False
+    with pytest.raises(KeyboardInterrupt):
+        with _parallel._interrupts_held():
+            signal.pthread_kill(threading.get_ident(), signal.SIGINT)
+            started = True
+    assert started
 
 
 # The command with a check whose worker dies at the fourth record.

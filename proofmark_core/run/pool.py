@@ -8,6 +8,7 @@ stream out as soon as each one's turn comes.
 
 from __future__ import annotations
 
+import contextlib
 import gc
 import itertools
 import math
@@ -113,7 +114,8 @@ def ordered_map(function: Callable[[T], R], items: Iterable[T], jobs: int,
         pending: deque[tuple[list[T], Future[list[R]]]] = deque()
         for batch in _handed_on(first, batches):
             try:
-                pending.append((batch, pool.submit(_map_batch, function, batch)))
+                with _interrupts_held():
+                    pending.append((batch, pool.submit(_map_batch, function, batch)))
             except BrokenProcessPool:
                 raise WorkerDied(list(pending[0][0] if pending else batch)) from None
             if len(pending) >= jobs * IN_FLIGHT_PER_JOB:
@@ -137,6 +139,24 @@ def _leave_interrupts() -> None:
     """Ctrl-C reaches every process of the terminal's group; this one, which shuts the
     pool down, answers it, not each worker with a traceback of its own."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if hasattr(signal, "pthread_sigmask"):
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})  # held since the fork
+
+
+@contextlib.contextmanager
+def _interrupts_held() -> Iterator[None]:
+    """Ctrl-C held back while a batch is handed over, which may start the workers: a
+    worker forked then starts with it blocked until it ignores it, and this process
+    takes it once the workers have started, not inside the fork's own handlers or the
+    start of the pool's thread (where it was lost, or left the pool half started)."""
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def _batches(items: Iterator[T], weight: Callable[[T], int]) -> Iterator[list[T]]:
