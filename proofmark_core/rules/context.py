@@ -57,9 +57,11 @@ class Session:
         return self.commands().runs(command) or self.earlier().runs(command)
 
     def commands(self) -> TurnCommands:
-        if self.turn_commands is None:  # a cache: gathered once per turn
-            object.__setattr__(self, "turn_commands", TurnCommands(self.run_log, self.parsed))
-        return self.turn_commands
+        found = self.turn_commands
+        if found is None:  # a cache: gathered once per turn
+            found = TurnCommands(self.run_log, self.parsed)
+            object.__setattr__(self, "turn_commands", found)
+        return found
 
     def earlier(self) -> History:
         if self.history is not None:

@@ -266,9 +266,9 @@ def _any_command_names(names: re.Pattern[str], session: Session) -> bool:
     if "\n" in names.pattern:
         return any(names.search(command) for command in _commands(session))
     joined = session.memo.get(COMMANDS_MEMO)
-    if joined is None:
+    if not isinstance(joined, str):
         joined = session.memo[COMMANDS_MEMO] = "\n".join(_commands(session))
-    return names.search(joined) is not None  # type: ignore[arg-type]
+    return names.search(joined) is not None
 
 
 def _commands(session: Session) -> Iterator[str]:
