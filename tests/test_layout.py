@@ -12,7 +12,7 @@ import proofmark_core
 PACKAGE = Path(proofmark_core.__file__).parent
 # Lowest first; a module may import its own stage and those before it.
 STAGES = [
-    {"verify", "_turn", "extract", "verdicts"},  # the compiled engine and its typed results
+    {"verify", "_turn", "_command_lines", "extract", "verdicts"},  # compiled code, typed results
     {"records"}, {"logs"}, {"claims"}, {"rules"}, {"run"}, {"report"}, {"hook"},
     {"commands", "cli", "api", "ray", "__main__", "__init__"},  # the command line, the faces
 ]

@@ -10,7 +10,9 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from proofmark_core.rules import _commands
-from proofmark_core.rules._commands import ParsedLines, TurnCommands, command_of, matches, parts
+from proofmark_core._command_lines import command_parts
+from proofmark_core.rules._commands import (ParsedLines, TurnCommands, command_of, matches,
+                                          parts, read_parts)
 from proofmark_core.rules._shell_words import shell_words
 
 
@@ -34,6 +36,23 @@ def words_or_error(line):
 @given(st.text(alphabet="ab ;&|()\t\r\n\v-./#$é'\"\\", max_size=24))
 def test_split_as_shlex(line):
     assert words_or_error(line) == shlex_words(line)
+
+
+# Pieces of command lines that reach every rule of reading one: quoting, operators,
+# Windows separators, wrappers, settings, interpreters and runners.
+LINE_PIECES = st.sampled_from([
+    " ", "\t", "\n", "\v", "\x1f", ";", "&", "|", "(", ")", "'", '"', "\\", "\\a", "./", "/", "a", "B",
+    "é", "_", "=", "-", "--", ".", "5", "s", "sudo", "env", "cd", "timeout", "-k", "python3.1",
+    "py", "-m", "-c", "-u", "uv", "run", "pytest", "X_1="])
+
+
+@given(st.lists(LINE_PIECES, max_size=24).map("".join))
+@example('"\\')
+@example("cd a && FOO=1 timeout -k 5 --9.5s python3 -u -m pytest ./Tests/ | timeout ---5 x")
+@example("uv run .\\gradlew 'a b'\"c\\\"d\\x\"e\\ f;;x|&y")
+def test_the_native_reader_reads_as_the_python_reader(line):
+    native = command_parts(line)
+    assert native == (read_parts(line) if line.isascii() else None)
 
 
 def parsed_match(command, line):
@@ -82,10 +101,16 @@ def test_look_before_parsing_keeps_every_run(target, line):
     assert matches(command, {"command": line}) == parsed_match(command, line)
 
 
+# Pieces of lines in which a word stands alone, several times in a line, or within
+# a longer word.
+PIECES = st.sampled_from(["ab", "Ab", "a.ab", "./", " ", ";", "|", "\n", "'", '"', "\\", "c"])
+
+
 @pytest.mark.parametrize("words_before_index", [0, 1000])
-@given(st.lists(st.text(alphabet="aA b.c/'\"\\;|\n", max_size=16), max_size=6),
-       st.lists(st.text(alphabet="aA b.c/'\"\\;|", min_size=4, max_size=8), max_size=6))
+@given(st.lists(st.lists(PIECES, max_size=10).map("".join), max_size=6),
+       st.lists(st.lists(PIECES, min_size=2, max_size=5).map("".join), max_size=6))
 @example(["./gradlew test", "x.y.gradlew", "cd a; b.test.py -q"], ["gradlew", "test.py -q"])
+@example(["x a", "b y", "a\nb"], ["'a\nb'", "a b"])
 def test_turn_lookup_finds_what_matching_every_line_finds(words_before_index, lines, targets):
     records = [{"command": line} for line in lines] + [{"command": None}, {}]
     with mock.patch.object(_commands, "WORDS_BEFORE_INDEX", words_before_index):

@@ -6,7 +6,7 @@
 # Usage: staged_build BUILD_DIR CXX_FLAGS LINKER_FLAGS
 
 # The extension modules of the package, as CMakeLists.txt names them.
-PROOFMARK_MODULES="verify _turn"
+PROOFMARK_MODULES="verify _turn _command_lines"
 
 staged_build() {
   local build=$1 cxx_flags=$2 linker_flags=$3

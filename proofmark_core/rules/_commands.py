@@ -11,10 +11,12 @@ from __future__ import annotations
 
 import re
 from collections import Counter
+from collections.abc import Sequence
 from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
 
+from proofmark_core._command_lines import command_parts
 from proofmark_core.rules._shell_words import shell_words
 
 if TYPE_CHECKING:
@@ -108,13 +110,13 @@ class ParsedLines:
 
 
 class TurnCommands:
-    """A turn's command records, looked up by the program a command names.
+    """A turn's command records, looked up by the words of a command.
 
-    A record can run a command only if its line holds the program's word standing
-    alone (see :func:`_may_hold`); such a word ends where a word of the line ends, so
-    the two share their last piece after a dot, and their last two when the word has
-    a dot. The lines holding a word are found once per turn, and the runs of a
-    command once per turn; once a turn has been looked through for many words, its
+    A record can run a command only if its line holds every word of the command
+    standing alone (see :func:`_may_hold`); such a word ends where a word of the line
+    ends, so the two share their last piece after a dot, and their last two when the
+    word has a dot. The lines holding a word are found once per turn, and the runs of
+    a command once per turn; once a turn has been looked through for many words, its
     lines are indexed by those ends, so that a turn of thousands of command lines and
     claims is not walked once per claim.
     """
@@ -125,11 +127,11 @@ class TurnCommands:
         except (KeyError, TypeError):
             records = []
         lines = [(record, record.get("command")) for record in records]
-        self._lines = [(record, parsed.bare(line)) for record, line in lines
-                       if isinstance(line, str)]
+        self._lines = [(record, line) for record, line in lines if isinstance(line, str)]
+        self._bare = [parsed.bare(line) for _, line in self._lines]
         self._parsed = parsed
-        self._by_end: dict[str, list[tuple[CommandRecord, str]]] | None = None
-        self._holding: dict[str, list[CommandRecord]] = {}
+        self._by_end: dict[str, list[int]] | None = None
+        self._holding: dict[str, list[int]] = {}
         self._runs: dict[Command, list[Run]] = {}
 
     def runs(self, command: Command) -> list[Run]:
@@ -140,27 +142,37 @@ class TurnCommands:
         found = self._runs.get(command)
         if found is None:
             found = self._runs[command] = [
-                Run(None, record) for record in self._holding_word(_bare(command[0][0]))
-                if matches(command, record, self._parsed)]
+                Run(None, self._lines[index][0]) for index in self._holding_all(command)
+                if runs_parts(command, self._parsed.parts(self._lines[index][1]))]
         return found
 
-    def _holding_word(self, word: str) -> list[CommandRecord]:
+    def _holding_all(self, command: Command) -> list[int]:
+        """The lines that hold every word of the command standing alone, in order."""
+        first, *others = dict.fromkeys(_bare(word) for part in command for word in part)
+        indices = self._holding_word(first)
+        for word in others:
+            holding = set(self._holding_word(word))
+            indices = [index for index in indices if index in holding]
+        return indices
+
+    def _holding_word(self, word: str) -> list[int]:
         found = self._holding.get(word)
         if found is None:
-            found = self._holding[word] = [
-                record for record, bare in self._may_hold_word(word)
-                if word in bare and _stands_alone(word, bare)]
+            bare = self._bare
+            found = self._holding[word] = [index for index in self._may_hold_word(word)
+                                           if word in bare[index]
+                                           and _stands_alone(word, bare[index])]
         return found
 
-    def _may_hold_word(self, word: str) -> list[tuple[CommandRecord, str]]:
+    def _may_hold_word(self, word: str) -> Sequence[int]:
         end = _end(word)
         if end is None or len(self._holding) < WORDS_BEFORE_INDEX:
-            return self._lines  # not one word of a line, or few words looked for yet
+            return range(len(self._bare))  # not one word of a line, or few words yet
         if self._by_end is None:
             self._by_end = {}
-            for line in self._lines:
-                for found in _ends(line[1]):
-                    self._by_end.setdefault(found, []).append(line)
+            for index, bare in enumerate(self._bare):
+                for found in _ends(bare):
+                    self._by_end.setdefault(found, []).append(index)
         return self._by_end.get(end, [])
 
 
@@ -200,7 +212,12 @@ def matches(command: Command, record: object, parsed: ParsedLines | None = None)
     parsed = ParsedLines() if parsed is None else parsed
     if not _may_hold(command, parsed.bare(line)):
         return False
-    ran = parsed.parts(line)
+    return runs_parts(command, parsed.parts(line))
+
+
+def runs_parts(command: Command, ran: Command) -> bool:
+    """Each part of the command is a part of ``ran``, with the same program and at
+    least its words."""
     return all(any(part[0] == wanted[0] and not Counter(wanted[1:]) - Counter(part[1:])
                    for part in ran) for wanted in command)
 
@@ -245,13 +262,16 @@ def _alone(word: str) -> re.Pattern[str]:
 
 
 def parts(line: str) -> Command:
-    """The parts of a command line, normalised; long lines (scripts, heredocs) are not
-    kept in the cache."""
-    return _parts(line) if len(line) <= CACHED_CHARS else _parts.__wrapped__(line)
+    """The parts of a command line, normalised: read natively, or by :func:`read_parts`
+    for the lines the native reader leaves to it (long ones, scripts and heredocs,
+    are not kept in its cache)."""
+    found = command_parts(line)
+    if found is not None:
+        return found
+    return _cached_parts(line) if len(line) <= CACHED_CHARS else read_parts(line)
 
 
-@lru_cache(maxsize=4096)
-def _parts(line: str) -> Command:
+def read_parts(line: str) -> Command:
     """The parts of a command line, each the words from its program on, normalised."""
     parts: list[tuple[str, ...]] = []
     current: list[str] = []
@@ -263,6 +283,9 @@ def _parts(line: str) -> Command:
             current.append(_normal(token))
     parts.append(_program_on(current))
     return tuple(part for part in parts if part)
+
+
+_cached_parts = lru_cache(maxsize=4096)(read_parts)
 
 
 def _tokens(line: str) -> list[str]:

@@ -1,0 +1,3 @@
+"""Types of ``proofmark_core._command_lines``."""
+
+def command_parts(line: str) -> tuple[tuple[str, ...], ...] | None: ...

@@ -1,0 +1,49 @@
+// Start-up of proofmark_core._command_lines: command lines cut into their parts for
+// the product rules, the native side of the Python reader they are compared with.
+#include <new>
+
+#include "analysis/command_parts.hpp"
+#include "binding/ref.hpp"
+
+namespace pm {
+namespace {
+
+PyObject* command_parts_entry(PyObject*, PyObject* line) {
+  try {
+    Ref parts = command_parts(line);
+    return parts ? parts.release() : Py_NewRef(Py_None);
+  } catch (const PyErrorSet&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+PyMethodDef kMethods[] = {
+    {"command_parts", command_parts_entry, METH_O,
+     "command_parts(line)\n--\n\n"
+     "The parts of a command line between its operators, each a tuple of its words from\n"
+     "the program on, normalised; None for a line left to the Python reader (not ASCII)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef_Slot kSlots[] = {
+    {0, nullptr},
+};
+
+PyModuleDef kModuleDef = {
+    PyModuleDef_HEAD_INIT,
+    "_command_lines",
+    "Command lines cut into their parts, as the product rules read them.",
+    0,
+    kMethods,
+    kSlots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace pm
+
+PyMODINIT_FUNC PyInit__command_lines(void) { return PyModuleDef_Init(&pm::kModuleDef); }
