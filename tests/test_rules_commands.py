@@ -10,9 +10,9 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from proofmark_core.rules import _commands
-from proofmark_core._command_lines import command_parts
-from proofmark_core.rules._commands import (ParsedLines, TurnCommands, command_of, matches,
-                                          parts, read_parts)
+from proofmark_core._command_lines import command_parts, word_ends_index
+from proofmark_core.rules._commands import (ParsedLines, TurnCommands, command_of, ends_index,
+                                          matches, parts, read_parts)
 from proofmark_core.rules._shell_words import shell_words
 
 
@@ -53,6 +53,12 @@ LINE_PIECES = st.sampled_from([
 def test_the_native_reader_reads_as_the_python_reader(line):
     native = command_parts(line)
     assert native == (read_parts(line) if line.isascii() else None)
+
+
+@given(st.lists(st.lists(st.sampled_from(["a", "b", ".", " ", ";", "\v", "é", "\U0001d400"]),
+                         max_size=12).map("".join), max_size=5))
+def test_the_native_index_is_the_python_index(lines):
+    assert word_ends_index(lines) == ends_index(lines)
 
 
 def parsed_match(command, line):

@@ -16,7 +16,7 @@ from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
 
-from proofmark_core._command_lines import command_parts
+from proofmark_core._command_lines import command_parts, word_ends_index
 from proofmark_core.rules._shell_words import shell_words
 
 if TYPE_CHECKING:
@@ -169,10 +169,7 @@ class TurnCommands:
         if end is None or len(self._holding) < WORDS_BEFORE_INDEX:
             return range(len(self._bare))  # not one word of a line, or few words yet
         if self._by_end is None:
-            self._by_end = {}
-            for index, bare in enumerate(self._bare):
-                for found in _ends(bare):
-                    self._by_end.setdefault(found, []).append(index)
+            self._by_end = word_ends_index(self._bare)
         return self._by_end.get(end, [])
 
 
@@ -188,8 +185,17 @@ def _end(word: str) -> str | None:
     return f"{before}.{last}" if before else None
 
 
+def ends_index(lines: list[str]) -> dict[str, list[int]]:
+    """The lines by the ends (as :func:`_end` gives them) of their words: what the
+    native ``word_ends_index`` builds."""
+    index: dict[str, list[int]] = {}
+    for number, line in enumerate(lines):
+        for found in _ends(line):
+            index.setdefault(found, []).append(number)
+    return index
+
+
 def _ends(bare: str) -> set[str]:
-    """The ends (as :func:`_end` gives them) of the words of a line."""
     ends = set()
     for word in set(WORDS_RE.split(bare)):
         head, dot, last = word.rpartition(".")

@@ -1,8 +1,10 @@
-// Start-up of proofmark_core._command_lines: command lines cut into their parts for
-// the product rules, the native side of the Python reader they are compared with.
+// Start-up of proofmark_core._command_lines: command lines cut into their parts and
+// indexed by their words for the product rules, the native side of the Python code
+// they are compared with.
 #include <new>
 
 #include "analysis/command_parts.hpp"
+#include "analysis/word_ends.hpp"
 #include "binding/ref.hpp"
 
 namespace pm {
@@ -19,11 +21,26 @@ PyObject* command_parts_entry(PyObject*, PyObject* line) {
   }
 }
 
+PyObject* word_ends_index_entry(PyObject*, PyObject* lines) {
+  try {
+    return word_ends_index(lines).release();
+  } catch (const PyErrorSet&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
 PyMethodDef kMethods[] = {
     {"command_parts", command_parts_entry, METH_O,
      "command_parts(line)\n--\n\n"
      "The parts of a command line between its operators, each a tuple of its words from\n"
      "the program on, normalised; None for a line left to the Python reader (not ASCII)."},
+    {"word_ends_index", word_ends_index_entry, METH_O,
+     "word_ends_index(lines)\n--\n\n"
+     "{end: [index, ...]}: the lines by the ends of their words (split at whitespace and\n"
+     "operators): the last piece after a dot, and the last two when the one before the\n"
+     "last is not empty."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -34,7 +51,7 @@ PyModuleDef_Slot kSlots[] = {
 PyModuleDef kModuleDef = {
     PyModuleDef_HEAD_INIT,
     "_command_lines",
-    "Command lines cut into their parts, as the product rules read them.",
+    "Command lines cut into their parts and indexed, as the product rules read them.",
     0,
     kMethods,
     kSlots,
