@@ -1,5 +1,9 @@
 """Types of ``proofmark_core._command_lines``."""
 
+from collections.abc import Iterable
+
 def command_parts(line: str) -> tuple[tuple[str, ...], ...] | None: ...
 
 def word_ends_index(lines: list[str]) -> dict[str, list[int]]: ...
+
+def lines_holding(word: str, lines: list[str], candidates: Iterable[int]) -> list[int]: ...

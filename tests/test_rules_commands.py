@@ -10,9 +10,9 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from proofmark_core.rules import _commands
-from proofmark_core._command_lines import command_parts, word_ends_index
-from proofmark_core.rules._commands import (ParsedLines, TurnCommands, command_of, ends_index,
-                                          matches, parts, read_parts)
+from proofmark_core._command_lines import command_parts, lines_holding, word_ends_index
+from proofmark_core.rules._commands import (ParsedLines, TurnCommands, stands_alone, command_of,
+                                          ends_index, matches, parts, read_parts)
 from proofmark_core.rules._shell_words import shell_words
 
 
@@ -55,10 +55,21 @@ def test_the_native_reader_reads_as_the_python_reader(line):
     assert native == (read_parts(line) if line.isascii() else None)
 
 
-@given(st.lists(st.lists(st.sampled_from(["a", "b", ".", " ", ";", "\v", "é", "\U0001d400"]),
-                         max_size=12).map("".join), max_size=5))
+# Words and lines of every width of character, in which a word may stand alone.
+WORD_PIECES = st.sampled_from(["a", "b", ".", " ", ";", "\v", "é", "\U0001d400"])
+
+
+@given(st.lists(st.lists(WORD_PIECES, max_size=12).map("".join), max_size=5))
 def test_the_native_index_is_the_python_index(lines):
     assert word_ends_index(lines) == ends_index(lines)
+
+
+@given(st.lists(WORD_PIECES, max_size=3).map("".join),
+       st.lists(st.lists(WORD_PIECES, max_size=12).map("".join), max_size=5))
+@example("a", ["b.a", "ba", "a.b", ";a\U0001d400", "é;a"])
+def test_the_native_look_for_a_word_is_the_python_look(word, lines):
+    assert lines_holding(word, lines, range(len(lines))) == [
+        index for index, line in enumerate(lines) if stands_alone(word, line)]
 
 
 def parsed_match(command, line):

@@ -16,7 +16,7 @@ from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
 
-from proofmark_core._command_lines import command_parts, word_ends_index
+from proofmark_core._command_lines import command_parts, lines_holding, word_ends_index
 from proofmark_core.rules._shell_words import shell_words
 
 if TYPE_CHECKING:
@@ -158,10 +158,8 @@ class TurnCommands:
     def _holding_word(self, word: str) -> list[int]:
         found = self._holding.get(word)
         if found is None:
-            bare = self._bare
-            found = self._holding[word] = [index for index in self._may_hold_word(word)
-                                           if word in bare[index]
-                                           and _stands_alone(word, bare[index])]
+            found = self._holding[word] = lines_holding(word, self._bare,
+                                                        self._may_hold_word(word))
         return found
 
     def _may_hold_word(self, word: str) -> Sequence[int]:
@@ -234,7 +232,7 @@ def _may_hold(command: Command, bare: str) -> bool:
     and backslashes out of a word, a leading ``./`` and trailing slashes off it, and
     lowers it; so each word of the parsed line is in the line without those, between a
     space, an operator or an end (or a dot, of the ``./``)."""
-    return all(_stands_alone(_bare(word), bare) for part in command for word in part)
+    return all(stands_alone(_bare(word), bare) for part in command for word in part)
 
 
 def _bare(text: str) -> str:
@@ -242,7 +240,7 @@ def _bare(text: str) -> str:
     return text.casefold().translate(UNQUOTED)
 
 
-def _stands_alone(word: str, bare: str) -> bool:
+def stands_alone(word: str, bare: str) -> bool:
     if not word or not OPERATOR_CHARS.isdisjoint(word):
         return word in bare  # operators split words unlike spaces do
     at = bare.find(word)

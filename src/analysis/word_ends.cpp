@@ -3,18 +3,10 @@
 // operations per word.
 #include "analysis/word_ends.hpp"
 
+#include "analysis/word_chars.hpp"
+
 namespace pm {
 namespace {
-
-bool splits_words(Py_UCS4 c) {
-  switch (c) {
-    case ' ': case '\t': case '\r': case '\n': case '\v': case '\f':
-    case ';': case '&': case '|': case '(': case ')':
-      return true;
-    default:
-      return false;
-  }
-}
 
 // Adds `index` to the list of the line's text [start, end), unless it is there already.
 void add(PyObject* index_of, PyObject* line, Py_ssize_t start, Py_ssize_t end, PyObject* index) {
@@ -69,8 +61,8 @@ Ref word_ends_index(PyObject* lines) {
     Py_ssize_t length = PyUnicode_GET_LENGTH(line.get()), start = 0;
     // The words as a split at runs of separators gives them, the empty ones included.
     for (Py_ssize_t at = 0; at <= length; ++at) {
-      if (at < length && !splits_words(PyUnicode_READ(kind, data, at))) continue;
-      if (at == length || at == 0 || !splits_words(PyUnicode_READ(kind, data, at - 1))) {
+      if (at < length && !ends_word(PyUnicode_READ(kind, data, at))) continue;
+      if (at == length || at == 0 || !ends_word(PyUnicode_READ(kind, data, at - 1))) {
         add_word(index_of.get(), line.get(), kind, data, start, at, index.get());
       }
       start = at + 1;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "analysis/command_parts.hpp"
+#include "analysis/stands_alone.hpp"
 #include "analysis/word_ends.hpp"
 #include "binding/ref.hpp"
 
@@ -31,6 +32,19 @@ PyObject* word_ends_index_entry(PyObject*, PyObject* lines) {
   }
 }
 
+PyObject* lines_holding_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    return PyErr_Format(PyExc_TypeError, "lines_holding expected 3 arguments, got %zd", nargs);
+  }
+  try {
+    return lines_holding(args[0], args[1], args[2]).release();
+  } catch (const PyErrorSet&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
 PyMethodDef kMethods[] = {
     {"command_parts", command_parts_entry, METH_O,
      "command_parts(line)\n--\n\n"
@@ -41,6 +55,12 @@ PyMethodDef kMethods[] = {
      "{end: [index, ...]}: the lines by the ends of their words (split at whitespace and\n"
      "operators): the last piece after a dot, and the last two when the one before the\n"
      "last is not empty."},
+    {"lines_holding", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(lines_holding_entry)),
+     METH_FASTCALL,
+     "lines_holding(word, lines, candidates)\n--\n\n"
+     "The indices among candidates of the lines holding the word between whitespace,\n"
+     "operators or the line's ends (or after a dot); for a word that is empty or holds\n"
+     "an operator, of the lines holding it at all."},
     {nullptr, nullptr, 0, nullptr},
 };
 
