@@ -1,12 +1,16 @@
 """Claims of passing tests, builds, lint and type checks judged by the session's runs."""
 
+import re
+
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 from proofmark_core.api import ClaimResult
 from proofmark_core.claims import extract_claims
 from proofmark_core.rules.context import Session
 from proofmark_core.claims.test_results import read_test_claim
-from proofmark_core.rules.test_results import judge_test_claim
+from proofmark_core.rules.test_results import _naming, judge_test_claim
 
 
 def run(command, output="", exit_code=0):
@@ -265,3 +269,17 @@ def test_runs_added_up_are_reported_summed():
 ])
 def test_extraction_keeps_reports_of_passing_checks(message, kept):
     assert bool(extract_claims([message])) is kept
+
+
+@given(st.lists(st.text(alphabet="aB./\\-_ ", min_size=1, max_size=5), min_size=1, max_size=3),
+       st.text(alphabet="abAB./\\-_ \n", max_size=30))
+def test_a_named_target_is_found_where_a_look_before_every_spelling_finds_it(scope, line):
+    spellings = set()
+    for target in scope:
+        target = target.strip().removeprefix("./").rstrip("/").replace("\\", "/")
+        spellings |= {target, target.replace(".", "/"), target.replace("/", "."),
+                      target.replace("/", "\\")} - {""}
+    words = "|".join(map(re.escape, sorted(spellings, key=len, reverse=True)))
+    looked_before = re.compile(rf"(?<![\w-])(?:{words})(?![\w-])" if words else r"(?!)",
+                               re.IGNORECASE)
+    assert (_naming(tuple(scope)).search(line) is None) == (looked_before.search(line) is None)

@@ -298,8 +298,11 @@ def _naming(scope: tuple[str, ...]) -> re.Pattern[str]:
         target = target.strip().removeprefix("./").rstrip("/").replace("\\", "/")
         spellings |= {target, target.replace(".", "/"), target.replace("/", "."),
                       target.replace("/", "\\")} - {""}
-    words = "|".join(map(re.escape, sorted(spellings, key=len, reverse=True)))
-    return re.compile(rf"(?<![\w-])(?:{words})(?![\w-])" if words else r"(?!)", re.IGNORECASE)
+    # Each spelling looks behind itself, where a look before the pattern would be tried
+    # at every character of the session's command lines.
+    words = "|".join(rf"{word}(?<![\w-]{word})"
+                     for word in map(re.escape, sorted(spellings, key=len, reverse=True)))
+    return re.compile(rf"(?:{words})(?![\w-])" if words else r"(?!)", re.IGNORECASE)
 
 
 def _turn(run: Run, session: Session) -> str:
