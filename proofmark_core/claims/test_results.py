@@ -116,6 +116,7 @@ SUCCESS_STEMS = (
     "зелен", "зелён", "чист", "错误", "失败", "エラー", "失敗", "오류", "에러", "실패", "erreur",
     "échec", "erro", "falha", "fallo", "ошиб", "падени",
 )
+SUCCESS_STEM_RE = re.compile("|".join(map(re.escape, SUCCESS_STEMS)))
 
 
 COUNT_PATTERNS = tuple(re.compile(pattern, re.IGNORECASE) for pattern in (
@@ -179,7 +180,7 @@ def read_test_claim(text: str, targets: list[str]) -> TestClaim | None:
     text = _reported_pass(text)
     targets = [target for target in targets if target in text]
     lowered = text.lower()
-    if not any(stem in lowered for stem in SUCCESS_STEMS):
+    if not SUCCESS_STEM_RE.search(lowered):
         return None
     spans = CODE_SPAN_RE.findall(text)
     prose = _with_placeholders(text, spans)
@@ -219,8 +220,7 @@ def _reported_pass(text: str) -> str:
     if not text[:reason.start()].strip(" *_-"):
         clause = REASON_END_RE.split(clause, maxsplit=1)[0]
     rest = text[:reason.start()] + text[reason.end() + len(clause):]
-    if any(stem in clause.lower() for stem in SUCCESS_STEMS) and \
-            not any(stem in rest.lower() for stem in SUCCESS_STEMS):
+    if SUCCESS_STEM_RE.search(clause.lower()) and not SUCCESS_STEM_RE.search(rest.lower()):
         return clause
     return text
 

@@ -95,6 +95,7 @@ class ParsedLines:
     def __init__(self) -> None:
         self._parts: dict[str, Command] = {}
         self._bare: dict[str, str] = {}
+        self._programs: dict[str, dict[str, list[tuple[str, ...]]]] = {}
 
     def parts(self, line: str) -> Command:
         found = self._parts.get(line)
@@ -106,6 +107,15 @@ class ParsedLines:
         found = self._bare.get(line)
         if found is None:
             found = self._bare[line] = _bare(line)
+        return found
+
+    def programs(self, line: str) -> dict[str, list[tuple[str, ...]]]:
+        """The words after the program of each part of the line, by program."""
+        found = self._programs.get(line)
+        if found is None:
+            found = self._programs[line] = {}
+            for part in self.parts(line):
+                found.setdefault(part[0], []).append(part[1:])
         return found
 
 
@@ -143,7 +153,7 @@ class TurnCommands:
         if found is None:
             found = self._runs[command] = [
                 Run(None, self._lines[index][0]) for index in self._holding_all(command)
-                if runs_parts(command, self._parsed.parts(self._lines[index][1]))]
+                if _runs_programs(command, self._parsed.programs(self._lines[index][1]))]
         return found
 
     def _holding_all(self, command: Command) -> list[int]:
@@ -217,6 +227,12 @@ def matches(command: Command, record: object, parsed: ParsedLines | None = None)
     if not _may_hold(command, parsed.bare(line)):
         return False
     return runs_parts(command, parsed.parts(line))
+
+
+def _runs_programs(command: Command, programs: dict[str, list[tuple[str, ...]]]) -> bool:
+    """:func:`runs_parts`, with the parts run looked up by their program."""
+    return all(any(not wanted[1:] or not Counter(wanted[1:]) - Counter(words)
+                   for words in programs.get(wanted[0], ())) for wanted in command)
 
 
 def runs_parts(command: Command, ran: Command) -> bool:
