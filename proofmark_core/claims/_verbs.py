@@ -7,6 +7,7 @@ find_verbs; _wording decides what the sentence does with each one it finds.
 from __future__ import annotations
 
 import re
+from functools import cache
 from typing import Literal
 
 VerbClass = Literal["run", "check", "file", "external", "work"]
@@ -239,18 +240,23 @@ _CJK_CLASS_OF = _cjk_vocabulary()
 PARTICIPLE_BASES = frozenset({"run", "rerun", "re-run", "set"})
 # A whole word; a hyphen joins words into one ("non-test", "build-time", "re-run").
 _WORD_RE = re.compile(r"(?<![\w-])[^\W\d_]+(?:-[^\W\d_]+)*(?![\w-])")
-# Longest forms first, so that 已经修改 is found whole, not as 修改 after 已经.
-_CJK_VERB_RE = re.compile(
-    "|".join(sorted(map(re.escape, _CJK_CLASS_OF), key=len, reverse=True)) + "|" + _CJK_PASSED_RE
-)
 _CJK_RE = re.compile(r"[\u3040-\u30ff\u3400-\u9fff\uac00-\ud7af]")
+
+
+@cache
+def _cjk_verb_re() -> re.Pattern[str]:
+    """The Chinese, Japanese and Korean forms, longest first, so that 已经修改 is found
+    whole, not as 修改 after 已经; compiled when a text first holds such a script (the
+    pattern is long: compiling it is a visible part of a Stop hook's start)."""
+    forms = sorted(map(re.escape, _CJK_CLASS_OF), key=len, reverse=True)
+    return re.compile("|".join(forms) + "|" + _CJK_PASSED_RE)
 
 
 def find_verbs(prose: str) -> list[re.Match[str]]:
     """The words of the vocabulary in a text, in order."""
     found = [word for word in _WORD_RE.finditer(prose) if word.group().lower() in CLASS_OF]
     if _CJK_RE.search(prose):
-        found = sorted([*found, *_CJK_VERB_RE.finditer(prose)], key=re.Match.start)
+        found = sorted([*found, *_cjk_verb_re().finditer(prose)], key=re.Match.start)
     return found
 
 
