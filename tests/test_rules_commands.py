@@ -10,9 +10,9 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from proofmark_core.rules import _commands
-from proofmark_core._command_lines import command_parts, lines_holding, word_ends_index
-from proofmark_core.rules._commands import (ParsedLines, TurnCommands, stands_alone, command_of,
-                                          ends_index, matches, parts, read_parts)
+from proofmark_core._command_lines import bare_lines, command_parts, lines_holding, word_ends_index
+from proofmark_core.rules._commands import (ParsedLines, TurnCommands, bare_text, command_of,
+                                          ends_index, matches, parts, read_parts, stands_alone)
 from proofmark_core.rules._shell_words import shell_words
 
 
@@ -62,6 +62,17 @@ WORD_PIECES = st.sampled_from(["a", "b", ".", " ", ";", "\v", "é", "\U0001d400"
 @given(st.lists(st.lists(WORD_PIECES, max_size=12).map("".join), max_size=5))
 def test_the_native_index_is_the_python_index(lines):
     assert word_ends_index(lines) == ends_index(lines)
+
+
+# Letters whose case folding is not their lower case, and what the bare form drops.
+BARE_PIECES = st.sampled_from(["a", "B", "Z", "'", '"', "\\", "/", " ", "ß", "Σ", "İ", "ﬁ",
+                               "\U0001d400"])
+
+
+@given(st.lists(st.lists(BARE_PIECES, max_size=8).map("".join), max_size=4))
+def test_native_bare_lines_are_the_python_ones(lines):
+    assert bare_lines(lines) == [bare_text(line) for line in lines]
+    assert bare_lines([*lines, type("Line", (str,), {})("a")]) is None  # left to Python
 
 
 @given(st.lists(WORD_PIECES, max_size=3).map("".join),

@@ -16,7 +16,8 @@ from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
 
-from proofmark_core._command_lines import command_parts, lines_holding, word_ends_index
+from proofmark_core._command_lines import (bare_lines, command_parts, lines_holding,
+                                           word_ends_index)
 from proofmark_core.rules._shell_words import shell_words
 
 if TYPE_CHECKING:
@@ -106,7 +107,7 @@ class ParsedLines:
     def bare(self, line: str) -> str:
         found = self._bare.get(line)
         if found is None:
-            found = self._bare[line] = _bare(line)
+            found = self._bare[line] = bare_text(line)
         return found
 
     def programs(self, line: str) -> dict[str, list[tuple[str, ...]]]:
@@ -138,7 +139,9 @@ class TurnCommands:
             records = []
         lines = [(record, record.get("command")) for record in records]
         self._lines = [(record, line) for record, line in lines if isinstance(line, str)]
-        self._bare = [parsed.bare(line) for _, line in self._lines]
+        texts = [line for _, line in self._lines]
+        bare = bare_lines(texts)
+        self._bare = bare if bare is not None else [parsed.bare(line) for line in texts]
         self._parsed = parsed
         self._by_end: dict[str, list[int]] | None = None
         self._holding: dict[str, list[int]] = {}
@@ -158,7 +161,7 @@ class TurnCommands:
 
     def _holding_all(self, command: Command) -> list[int]:
         """The lines that hold every word of the command standing alone, in order."""
-        first, *others = dict.fromkeys(_bare(word) for part in command for word in part)
+        first, *others = dict.fromkeys(bare_text(word) for part in command for word in part)
         indices = self._holding_word(first)
         for word in others:
             holding = set(self._holding_word(word))
@@ -243,15 +246,15 @@ def runs_parts(command: Command, ran: Command) -> bool:
 
 
 def _may_hold(command: Command, bare: str) -> bool:
-    """Every word of the command stands alone in the line (``bare``, as :func:`_bare`
+    """Every word of the command stands alone in the line (``bare``, as :func:`bare_text`
     gives it), as far as a look without parsing it can tell. Parsing only takes quotes
     and backslashes out of a word, a leading ``./`` and trailing slashes off it, and
     lowers it; so each word of the parsed line is in the line without those, between a
     space, an operator or an end (or a dot, of the ``./``)."""
-    return all(stands_alone(_bare(word), bare) for part in command for word in part)
+    return all(stands_alone(bare_text(word), bare) for part in command for word in part)
 
 
-def _bare(text: str) -> str:
+def bare_text(text: str) -> str:
     """The text without quotes, backslashes and slashes, case folded."""
     return text.casefold().translate(UNQUOTED)
 

@@ -1,44 +1,76 @@
-// Indexing a turn's command lines by the ends of their words: a dict of short lists
-// built in one pass, where building it in Python costs a set and several string
-// operations per word.
+// Indexing a turn's command lines by the ends of their words: the ends gathered in a
+// C++ map, and a Python str and list made once for each distinct end, where building
+// the index in Python costs a set and several string operations per word.
 #include "analysis/word_ends.hpp"
+
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "analysis/word_chars.hpp"
 
 namespace pm {
 namespace {
 
-// Adds `index` to the list of the line's text [start, end), unless it is there already.
-void add(PyObject* index_of, PyObject* line, Py_ssize_t start, Py_ssize_t end, PyObject* index) {
-  Ref key = require(PyUnicode_Substring(line, start, end));
-  PyObject* found = PyDict_GetItemWithError(index_of, key.get());  // borrowed
-  if (!found) {
-    if (PyErr_Occurred()) throw PyErrorSet{};
-    Ref list = require(PyList_New(0));
-    require_ok(PyDict_SetItem(index_of, key.get(), list.get()));
-    found = list.get();
+// Each end as the code points of its text (any width of character), and the lines
+// that hold it, in order, each once.
+using Ends = std::unordered_map<std::u32string, std::vector<Py_ssize_t>>;
+
+class LineWords {
+ public:
+  explicit LineWords(PyObject* line)
+      : kind_(PyUnicode_KIND(line)), data_(PyUnicode_DATA(line)) {}
+
+  Py_UCS4 operator[](Py_ssize_t at) const { return PyUnicode_READ(kind_, data_, at); }
+
+  std::u32string text(Py_ssize_t start, Py_ssize_t end) const {
+    std::u32string out;
+    out.reserve(static_cast<size_t>(end - start));
+    for (Py_ssize_t at = start; at < end; ++at) out.push_back((*this)[at]);
+    return out;
   }
-  Py_ssize_t size = PyList_GET_SIZE(found);
-  if (size == 0 || PyList_GET_ITEM(found, size - 1) != index) require_ok(PyList_Append(found, index));
+
+ private:
+  int kind_;
+  const void* data_;
+};
+
+void add(Ends& ends, std::u32string key, Py_ssize_t index) {
+  std::vector<Py_ssize_t>& lines = ends[std::move(key)];
+  if (lines.empty() || lines.back() != index) lines.push_back(index);
 }
 
-// The ends of the word [start, end) of `line`.
-void add_word(PyObject* index_of, PyObject* line, int kind, const void* data, Py_ssize_t start,
-              Py_ssize_t end, PyObject* index) {
+// The ends of the word [start, end) of a line.
+void add_word(Ends& ends, const LineWords& line, Py_ssize_t start, Py_ssize_t end,
+              Py_ssize_t index) {
   Py_ssize_t last_dot = -1, dot_before = -1;
   for (Py_ssize_t at = start; at < end; ++at) {
-    if (PyUnicode_READ(kind, data, at) == '.') {
+    if (line[at] == '.') {
       dot_before = last_dot;
       last_dot = at;
     }
   }
   if (last_dot < 0) {
-    add(index_of, line, start, end, index);
+    add(ends, line.text(start, end), index);
     return;
   }
-  add(index_of, line, last_dot + 1, end, index);
+  add(ends, line.text(last_dot + 1, end), index);
   Py_ssize_t before = dot_before < 0 ? start : dot_before + 1;
-  if (before < last_dot) add(index_of, line, before, end, index);
+  if (before < last_dot) add(ends, line.text(before, end), index);
+}
+
+Ref as_dict(const Ends& ends) {
+  Ref index_of = require(PyDict_New());
+  for (const auto& [text, lines] : ends) {
+    Ref key = require(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(),
+                                                static_cast<Py_ssize_t>(text.size())));
+    Ref list = require(PyList_New(static_cast<Py_ssize_t>(lines.size())));
+    for (size_t i = 0; i < lines.size(); ++i) {
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), require(PyLong_FromSsize_t(lines[i])).release());
+    }
+    require_ok(PyDict_SetItem(index_of.get(), key.get(), list.get()));
+  }
+  return index_of;
 }
 
 }  // namespace
@@ -48,27 +80,24 @@ Ref word_ends_index(PyObject* lines) {
     PyErr_SetString(PyExc_TypeError, "word_ends_index() argument must be a list of str");
     throw PyErrorSet{};
   }
-  Ref index_of = require(PyDict_New());
+  Ends ends;
+  // No Python code runs below: the list's items are read in place.
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(lines); ++i) {
-    Ref line = Ref::borrow(PyList_GET_ITEM(lines, i));
-    if (!PyUnicode_Check(line.get())) {
+    PyObject* item = PyList_GET_ITEM(lines, i);
+    if (!PyUnicode_Check(item)) {
       PyErr_SetString(PyExc_TypeError, "word_ends_index() argument must be a list of str");
       throw PyErrorSet{};
     }
-    Ref index = require(PyLong_FromSsize_t(i));
-    int kind = PyUnicode_KIND(line.get());
-    const void* data = PyUnicode_DATA(line.get());
-    Py_ssize_t length = PyUnicode_GET_LENGTH(line.get()), start = 0;
+    LineWords line(item);
+    Py_ssize_t length = PyUnicode_GET_LENGTH(item), start = 0;
     // The words as a split at runs of separators gives them, the empty ones included.
     for (Py_ssize_t at = 0; at <= length; ++at) {
-      if (at < length && !ends_word(PyUnicode_READ(kind, data, at))) continue;
-      if (at == length || at == 0 || !ends_word(PyUnicode_READ(kind, data, at - 1))) {
-        add_word(index_of.get(), line.get(), kind, data, start, at, index.get());
-      }
+      if (at < length && !ends_word(line[at])) continue;
+      if (at == length || at == 0 || !ends_word(line[at - 1])) add_word(ends, line, start, at, i);
       start = at + 1;
     }
   }
-  return index_of;
+  return as_dict(ends);
 }
 
 }  // namespace pm

@@ -3,6 +3,7 @@
 // they are compared with.
 #include <new>
 
+#include "analysis/bare_lines.hpp"
 #include "analysis/command_parts.hpp"
 #include "analysis/stands_alone.hpp"
 #include "analysis/word_ends.hpp"
@@ -15,6 +16,17 @@ PyObject* command_parts_entry(PyObject*, PyObject* line) {
   try {
     Ref parts = command_parts(line);
     return parts ? parts.release() : Py_NewRef(Py_None);
+  } catch (const PyErrorSet&) {
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+PyObject* bare_lines_entry(PyObject*, PyObject* lines) {
+  try {
+    Ref bare = bare_lines(lines);
+    return bare ? bare.release() : Py_NewRef(Py_None);
   } catch (const PyErrorSet&) {
     return nullptr;
   } catch (const std::bad_alloc&) {
@@ -50,6 +62,10 @@ PyMethodDef kMethods[] = {
      "command_parts(line)\n--\n\n"
      "The parts of a command line between its operators, each a tuple of its words from\n"
      "the program on, normalised; None for a line left to the Python reader (not ASCII)."},
+    {"bare_lines", bare_lines_entry, METH_O,
+     "bare_lines(lines)\n--\n\n"
+     "Each line case folded, without quotes, backslashes and slashes; None when a line is\n"
+     "not an exact str."},
     {"word_ends_index", word_ends_index_entry, METH_O,
      "word_ends_index(lines)\n--\n\n"
      "{end: [index, ...]}: the lines by the ends of their words (split at whitespace and\n"
