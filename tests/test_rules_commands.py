@@ -41,9 +41,9 @@ def test_split_as_shlex(line):
 # Pieces of command lines that reach every rule of reading one: quoting, operators,
 # Windows separators, wrappers, settings, interpreters and runners.
 LINE_PIECES = st.sampled_from([
-    " ", "\t", "\n", "\v", "\x1f", ";", "&", "|", "(", ")", "'", '"', "\\", "\\a", "./", "/", "a", "B",
-    "é", "_", "=", "-", "--", ".", "5", "s", "sudo", "env", "cd", "timeout", "-k", "python3.1",
-    "py", "-m", "-c", "-u", "uv", "run", "pytest", "X_1="])
+    " ", "\t", "\n", "\v", "\x1f", ";", "&", "|", "(", ")", "'", '"', "\\", "\\a", "./", "/", "a",
+    "B", "é", "_", "=", "-", "--", ".", "5", "s", "sudo", "env", "cd", "timeout", "-k",
+    "python3.1", "py", "-m", "-c", "-u", "uv", "run", "pytest", "X_1="])
 
 
 @given(st.lists(LINE_PIECES, max_size=24).map("".join))

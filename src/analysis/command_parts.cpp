@@ -33,7 +33,8 @@ std::string with_windows_separators(std::string_view line) {
   std::string out(line);
   for (size_t i = 0; i + 1 < out.size(); ++i) {
     char next = out[i + 1];
-    if (out[i] == '\\' && (is_alnum(next) || next == '_' || next == '.' || next == '-')) out[i] = '/';
+    bool name_char = is_alnum(next) || next == '_' || next == '.' || next == '-';
+    if (out[i] == '\\' && name_char) out[i] = '/';
   }
   return out;
 }
@@ -145,9 +146,7 @@ std::string normal(std::string word) {
 }
 
 bool is_assignment(std::string_view word) {
-  if (word.empty() || !(is_lower(word[0]) || (word[0] >= 'A' && word[0] <= 'Z') || word[0] == '_')) {
-    return false;
-  }
+  if (word.empty() || !(is_alnum(word[0]) || word[0] == '_') || is_digit(word[0])) return false;
   for (char c : word.substr(1)) {
     if (c == '=') return true;
     if (!is_alnum(c) && c != '_') return false;
@@ -230,7 +229,8 @@ size_t program_start(const Words& words) {
 Ref word_tuple(const Words& words, size_t start) {
   Ref tuple = require(PyTuple_New(static_cast<Py_ssize_t>(words.size() - start)));
   for (size_t i = start; i < words.size(); ++i) {
-    PyObject* word = PyUnicode_FromStringAndSize(words[i].data(), static_cast<Py_ssize_t>(words[i].size()));
+    PyObject* word =
+        PyUnicode_FromStringAndSize(words[i].data(), static_cast<Py_ssize_t>(words[i].size()));
     if (!word) throw PyErrorSet{};
     PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i - start), word);
   }
@@ -253,7 +253,9 @@ Ref command_parts(PyObject* line) {
   Words current;
   auto close_part = [&] {
     size_t start = program_start(current);
-    if (start < current.size()) require_ok(PyList_Append(parts.get(), word_tuple(current, start).get()));
+    if (start < current.size()) {
+      require_ok(PyList_Append(parts.get(), word_tuple(current, start).get()));
+    }
     current.clear();
   };
   for (std::string& token : tokens) {

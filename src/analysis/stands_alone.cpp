@@ -62,7 +62,9 @@ Ref lines_holding(PyObject* word, PyObject* lines, PyObject* candidates) {
       PyErr_SetString(PyExc_TypeError, "lines_holding() takes a str and a list of str");
       throw PyErrorSet{};
     }
-    if (stands_alone(word, line.get(), anywhere)) require_ok(PyList_Append(found.get(), index.get()));
+    if (stands_alone(word, line.get(), anywhere)) {
+      require_ok(PyList_Append(found.get(), index.get()));
+    }
   }
   if (PyErr_Occurred()) throw PyErrorSet{};
   return found;

@@ -66,7 +66,8 @@ Ref as_dict(const Ends& ends) {
                                                 static_cast<Py_ssize_t>(text.size())));
     Ref list = require(PyList_New(static_cast<Py_ssize_t>(lines.size())));
     for (size_t i = 0; i < lines.size(); ++i) {
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), require(PyLong_FromSsize_t(lines[i])).release());
+      Ref number = require(PyLong_FromSsize_t(lines[i]));
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), number.release());
     }
     require_ok(PyDict_SetItem(index_of.get(), key.get(), list.get()));
   }

@@ -71,7 +71,8 @@ PyMethodDef kMethods[] = {
      "{end: [index, ...]}: the lines by the ends of their words (split at whitespace and\n"
      "operators): the last piece after a dot, and the last two when the one before the\n"
      "last is not empty."},
-    {"lines_holding", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(lines_holding_entry)),
+    {"lines_holding",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(lines_holding_entry)),
      METH_FASTCALL,
      "lines_holding(word, lines, candidates)\n--\n\n"
      "The indices among candidates of the lines holding the word between whitespace,\n"
