@@ -100,10 +100,15 @@ WORD_RE = re.compile(r"[A-Za-z][\w.+-]*")
 
 
 def _may_start_runner(text: str) -> bool:
+    """Whether a word of the text, without its trailing digits and dots or from its first
+    dot on, is a runner's: looked up together for the words that have neither."""
     lowered = text.lower()
-    return "test" in lowered or any(
+    if "test" in lowered:
+        return True
+    words = set(WORD_RE.findall(lowered))
+    return not RUNNER_WORDS.isdisjoint(words) or any(
         word.rstrip("0123456789.") in RUNNER_WORDS or word.split(".", 1)[0] in RUNNER_WORDS
-        for word in WORD_RE.findall(lowered))
+        for word in words if "." in word or word[-1] in "0123456789")
 
 
 @dataclass(frozen=True, slots=True)
