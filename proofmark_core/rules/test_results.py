@@ -87,6 +87,7 @@ COMMANDS_KEPT = 1 << 14
 RUNS_KEPT = 1 << 10
 RUNS_MEMO = "test_results.runs"
 COMMANDS_MEMO = "test_results.commands"
+EDITED_MEMO = "test_results.edited"
 
 
 @dataclass(frozen=True, slots=True)
@@ -327,6 +328,14 @@ def _said(run: Run) -> str:
 
 
 def _edited_tests(session: Session) -> str:
+    """The test files the turn wrote, said once for all of its claims."""
+    said = session.memo.get(EDITED_MEMO)
+    if not isinstance(said, str):
+        said = session.memo[EDITED_MEMO] = _edited(session)
+    return said
+
+
+def _edited(session: Session) -> str:
     written = session.run_log.get("written") if isinstance(session.run_log, dict) else None
     written = written if isinstance(written, list) else []
     edited = list(dict.fromkeys(p for p in written if isinstance(p, str) and TEST_FILE_RE.search(p)))
