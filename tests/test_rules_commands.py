@@ -56,7 +56,7 @@ def test_the_native_reader_reads_as_the_python_reader(line):
 
 
 # Words and lines of every width of character, in which a word may stand alone.
-WORD_PIECES = st.sampled_from(["a", "b", ".", " ", ";", "\v", "é", "\U0001d400"])
+WORD_PIECES = st.sampled_from(["a", "b", ".", " ", ";", "\v", "é", "\U0001d400", "\ud800"])
 
 
 @given(st.lists(st.lists(WORD_PIECES, max_size=12).map("".join), max_size=5))

@@ -1,6 +1,8 @@
 // Indexing a turn's command lines by the ends of their words: the ends gathered in a
 // C++ map, and a Python str and list made once for each distinct end, where building
-// the index in Python costs a set and several string operations per word.
+// the index in Python costs a set and several string operations per word. The map keys
+// ends as UTF-8 (lone surrogates passed through), which for the ASCII of nearly all
+// command lines is a byte a character.
 #include "analysis/word_ends.hpp"
 
 #include <string>
@@ -12,9 +14,26 @@
 namespace pm {
 namespace {
 
-// Each end as the code points of its text (any width of character), and the lines
-// that hold it, in order, each once.
-using Ends = std::unordered_map<std::u32string, std::vector<Py_ssize_t>>;
+// Each end as the UTF-8 of its text, and the lines that hold it, in order, each once.
+using Ends = std::unordered_map<std::string, std::vector<Py_ssize_t>>;
+
+void append_utf8(std::string& out, Py_UCS4 c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
 
 class LineWords {
  public:
@@ -23,10 +42,10 @@ class LineWords {
 
   Py_UCS4 operator[](Py_ssize_t at) const { return PyUnicode_READ(kind_, data_, at); }
 
-  std::u32string text(Py_ssize_t start, Py_ssize_t end) const {
-    std::u32string out;
+  std::string text(Py_ssize_t start, Py_ssize_t end) const {
+    std::string out;
     out.reserve(static_cast<size_t>(end - start));
-    for (Py_ssize_t at = start; at < end; ++at) out.push_back((*this)[at]);
+    for (Py_ssize_t at = start; at < end; ++at) append_utf8(out, (*this)[at]);
     return out;
   }
 
@@ -35,7 +54,7 @@ class LineWords {
   const void* data_;
 };
 
-void add(Ends& ends, std::u32string key, Py_ssize_t index) {
+void add(Ends& ends, std::string key, Py_ssize_t index) {
   std::vector<Py_ssize_t>& lines = ends[std::move(key)];
   if (lines.empty() || lines.back() != index) lines.push_back(index);
 }
@@ -59,15 +78,20 @@ void add_word(Ends& ends, const LineWords& line, Py_ssize_t start, Py_ssize_t en
   if (before < last_dot) add(ends, line.text(before, end), index);
 }
 
-Ref as_dict(const Ends& ends) {
+// The index as a dict, each entry of the map let go once it is in it, and one int
+// object a line, shared by the lists that name it.
+Ref as_dict(Ends& ends, Py_ssize_t line_count) {
   Ref index_of = require(PyDict_New());
-  for (const auto& [text, lines] : ends) {
-    Ref key = require(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(),
-                                                static_cast<Py_ssize_t>(text.size())));
+  std::vector<Ref> numbers(static_cast<size_t>(line_count));
+  for (auto entry = ends.begin(); entry != ends.end(); entry = ends.erase(entry)) {
+    const auto& [text, lines] = *entry;
+    Ref key = require(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                           "surrogatepass"));
     Ref list = require(PyList_New(static_cast<Py_ssize_t>(lines.size())));
     for (size_t i = 0; i < lines.size(); ++i) {
-      Ref number = require(PyLong_FromSsize_t(lines[i]));
-      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), number.release());
+      Ref& number = numbers[static_cast<size_t>(lines[i])];
+      if (!number) number = require(PyLong_FromSsize_t(lines[i]));
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(number.get()));
     }
     require_ok(PyDict_SetItem(index_of.get(), key.get(), list.get()));
   }
@@ -98,7 +122,7 @@ Ref word_ends_index(PyObject* lines) {
       start = at + 1;
     }
   }
-  return as_dict(ends);
+  return as_dict(ends, PyList_GET_SIZE(lines));
 }
 
 }  // namespace pm
