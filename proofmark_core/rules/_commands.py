@@ -207,6 +207,7 @@ def ends_index(lines: list[str]) -> dict[str, list[int]]:
 
 
 def _ends(bare: str) -> set[str]:
+    """The ends (as :func:`_end` gives them) of the words of a line."""
     ends = set()
     for word in set(WORDS_RE.split(bare)):
         head, dot, last = word.rpartition(".")
@@ -260,6 +261,8 @@ def bare_text(text: str) -> str:
 
 
 def stands_alone(word: str, bare: str) -> bool:
+    """The word is in the line between a space, an operator or an end (or after a dot);
+    a word that is empty or holds an operator need only be in it."""
     if not word or not OPERATOR_CHARS.isdisjoint(word):
         return word in bare  # operators split words unlike spaces do
     at = bare.find(word)
