@@ -12,49 +12,37 @@
 namespace pm {
 namespace {
 
-PyObject* command_parts_entry(PyObject*, PyObject* line) {
+// The result of an entry's body, its C++ exceptions turned back into Python's; a null
+// Ref with no error set is None (a line left to the Python reader).
+template <class Body>
+PyObject* answer(Body body) {
   try {
-    Ref parts = command_parts(line);
-    return parts ? parts.release() : Py_NewRef(Py_None);
+    Ref result = body();
+    return result ? result.release() : PyErr_Occurred() ? nullptr : Py_NewRef(Py_None);
   } catch (const PyErrorSet&) {
     return nullptr;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
+}
+
+PyObject* command_parts_entry(PyObject*, PyObject* line) {
+  return answer([&] { return command_parts(line); });
 }
 
 PyObject* bare_lines_entry(PyObject*, PyObject* lines) {
-  try {
-    Ref bare = bare_lines(lines);
-    return bare ? bare.release() : Py_NewRef(Py_None);
-  } catch (const PyErrorSet&) {
-    return nullptr;
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  return answer([&] { return bare_lines(lines); });
 }
 
 PyObject* word_ends_index_entry(PyObject*, PyObject* lines) {
-  try {
-    return word_ends_index(lines).release();
-  } catch (const PyErrorSet&) {
-    return nullptr;
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  return answer([&] { return word_ends_index(lines); });
 }
 
 PyObject* lines_holding_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (nargs != 3) {
     return PyErr_Format(PyExc_TypeError, "lines_holding expected 3 arguments, got %zd", nargs);
   }
-  try {
-    return lines_holding(args[0], args[1], args[2]).release();
-  } catch (const PyErrorSet&) {
-    return nullptr;
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  return answer([&] { return lines_holding(args[0], args[1], args[2]); });
 }
 
 PyMethodDef kMethods[] = {
