@@ -39,13 +39,17 @@ PACKED = gzip.compress(LINES, mtime=0)
     (PACKED[:20] + b"\xff" * 64 + PACKED[84:], "invalid compressed data"),
     (b"not gzip at all", "not a gzip file"),
     (gzip.compress(b"a\n", mtime=0) + b"trailing", "not a gzip file"),
+    # The member ends in a step that a full output left for later, and bytes follow.
+    (PACKED + b"trailing", "not a gzip file"),
     (PACKED[:-8] + b"\0\0\0\0" + PACKED[-4:], "incorrect data check"),
-], ids=["cut short", "corrupt", "not gzip", "trailing bytes", "wrong checksum"])
+], ids=["cut short", "corrupt", "not gzip", "trailing bytes", "trailing after full steps",
+        "wrong checksum"])
 @pytest.mark.parametrize("inflate", INFLATES, ids=lambda module: module.__name__)
 @AHEAD
 def test_a_broken_file_is_an_os_error_that_says_why(data, message, inflate, ahead, tmp_path,
                                                     monkeypatch):
     monkeypatch.setattr(_gunzip, "zlib", inflate)
+    monkeypatch.setattr(_gunzip, "OUTPUT_STEP", 1000)
     path = tmp_path / "data.gz"
     path.write_bytes(data)
     with open_gzip(path, ahead) as stream, pytest.raises(gzip.BadGzipFile, match=message):

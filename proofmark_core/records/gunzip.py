@@ -55,7 +55,7 @@ class _Members:
 
     def _step(self) -> bytes | None:
         """Some more decompressed bytes (maybe none yet); None at the end of the file."""
-        data = self._inflate.unconsumed_tail or self._next_input()
+        data = self._tail() or self._next_input()
         if not data:
             if self._started and not self._inflate.eof:
                 raise gzip.BadGzipFile("the compressed data ends before its end marker: "
@@ -69,6 +69,13 @@ class _Members:
         # Looked up by name: zlib-ng's stubs call its error class an instance.
         except getattr(zlib, "error") as exc:  # noqa: B009
             raise gzip.BadGzipFile(f"invalid compressed data ({exc})") from None
+
+    def _tail(self) -> bytes:
+        """The input that a full output left for the next step. Once the member has
+        ended, what follows its end is in ``unused_data`` (zlib may leave it in the
+        tail as well, and an ended member given it again only keeps it: no step would
+        ever make progress)."""
+        return b"" if self._inflate.eof else self._inflate.unconsumed_tail
 
     def _next_input(self) -> bytes:
         """The next compressed bytes; after a member that ended, those of the next one."""
