@@ -10,9 +10,11 @@ from hypothesis import example, given
 from hypothesis import strategies as st
 
 from proofmark_core.rules import _commands
-from proofmark_core._command_lines import bare_lines, command_parts, lines_holding, word_ends_index
+from proofmark_core._command_lines import (bare_lines, command_parts, command_programs,
+                                           lines_holding, word_ends_index)
 from proofmark_core.rules._commands import (ParsedLines, TurnCommands, bare_text, command_of,
-                                          ends_index, matches, parts, read_parts, stands_alone)
+                                          ends_index, matches, parts, programs_of, read_parts,
+                                          stands_alone)
 from proofmark_core.rules._shell_words import shell_words
 
 
@@ -53,6 +55,7 @@ LINE_PIECES = st.sampled_from([
 def test_the_native_reader_reads_as_the_python_reader(line):
     native = command_parts(line)
     assert native == (read_parts(line) if line.isascii() else None)
+    assert command_programs(line) == (programs_of(native) if line.isascii() else None)
 
 
 # Words and lines of every width of character, in which a word may stand alone.

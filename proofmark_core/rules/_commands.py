@@ -16,8 +16,8 @@ from dataclasses import dataclass
 from functools import lru_cache
 from typing import TYPE_CHECKING
 
-from proofmark_core._command_lines import (bare_lines, command_parts, lines_holding,
-                                           word_ends_index)
+from proofmark_core._command_lines import (bare_lines, command_parts, command_programs,
+                                           lines_holding, word_ends_index)
 from proofmark_core.rules._shell_words import shell_words
 
 if TYPE_CHECKING:
@@ -114,9 +114,10 @@ class ParsedLines:
         """The words after the program of each part of the line, by program."""
         found = self._programs.get(line)
         if found is None:
-            found = self._programs[line] = {}
-            for part in self.parts(line):
-                found.setdefault(part[0], []).append(part[1:])
+            found = command_programs(line)
+            if found is None:  # a line the native reader leaves to the Python one
+                found = programs_of(parts(line))
+            self._programs[line] = found
         return found
 
 
@@ -231,6 +232,14 @@ def matches(command: Command, record: object, parsed: ParsedLines | None = None)
     if not _may_hold(command, parsed.bare(line)):
         return False
     return runs_parts(command, parsed.parts(line))
+
+
+def programs_of(ran: Command) -> dict[str, list[tuple[str, ...]]]:
+    """The words after the program of each part, by program."""
+    found: dict[str, list[tuple[str, ...]]] = {}
+    for part in ran:
+        found.setdefault(part[0], []).append(part[1:])
+    return found
 
 
 def _runs_programs(command: Command, programs: dict[str, list[tuple[str, ...]]]) -> bool:

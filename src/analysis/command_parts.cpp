@@ -4,7 +4,7 @@
 // every word and piece.
 #include "analysis/command_parts.hpp"
 
-#include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -237,10 +237,9 @@ Ref word_tuple(const Words& words, size_t start) {
   return tuple;
 }
 
-}  // namespace
-
-Ref command_parts(PyObject* line) {
-  if (!PyUnicode_CheckExact(line) || !PyUnicode_IS_ASCII(line)) return {};
+// The parts of an ASCII line, each its words from the program on; none for another line.
+std::optional<std::vector<Words>> parts_of(PyObject* line) {
+  if (!PyUnicode_CheckExact(line) || !PyUnicode_IS_ASCII(line)) return std::nullopt;
   std::string_view text(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(line)),
                         static_cast<size_t>(PyUnicode_GET_LENGTH(line)));
   std::string line_text = with_windows_separators(text);
@@ -249,13 +248,11 @@ Ref command_parts(PyObject* line) {
     tokens.clear();
     split_at_operators(line_text, tokens);
   }
-  Ref parts = require(PyList_New(0));
+  std::vector<Words> parts;
   Words current;
   auto close_part = [&] {
     size_t start = program_start(current);
-    if (start < current.size()) {
-      require_ok(PyList_Append(parts.get(), word_tuple(current, start).get()));
-    }
+    if (start < current.size()) parts.emplace_back(current.begin() + start, current.end());
     current.clear();
   };
   for (std::string& token : tokens) {
@@ -266,7 +263,38 @@ Ref command_parts(PyObject* line) {
     }
   }
   close_part();
-  return require(PyList_AsTuple(parts.get()));
+  return parts;
+}
+
+}  // namespace
+
+Ref command_parts(PyObject* line) {
+  std::optional<std::vector<Words>> parts = parts_of(line);
+  if (!parts) return {};
+  Ref tuple = require(PyTuple_New(static_cast<Py_ssize_t>(parts->size())));
+  for (size_t i = 0; i < parts->size(); ++i) {
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), word_tuple((*parts)[i], 0).release());
+  }
+  return tuple;
+}
+
+Ref command_programs(PyObject* line) {
+  std::optional<std::vector<Words>> parts = parts_of(line);
+  if (!parts) return {};
+  Ref programs = require(PyDict_New());
+  for (const Words& part : *parts) {
+    Ref program = require(PyUnicode_FromStringAndSize(part[0].data(),
+                                                      static_cast<Py_ssize_t>(part[0].size())));
+    PyObject* runs = PyDict_GetItemWithError(programs.get(), program.get());  // borrowed
+    if (!runs) {
+      if (PyErr_Occurred()) throw PyErrorSet{};
+      Ref list = require(PyList_New(0));
+      require_ok(PyDict_SetItem(programs.get(), program.get(), list.get()));
+      runs = list.get();
+    }
+    require_ok(PyList_Append(runs, word_tuple(part, 1).get()));
+  }
+  return programs;
 }
 
 }  // namespace pm

@@ -11,4 +11,8 @@ namespace pm {
 // not an ASCII str.
 Ref command_parts(PyObject* line);
 
+// The same parts by program: {program: [words after it, ...]}, in order; a null Ref as
+// for command_parts.
+Ref command_programs(PyObject* line);
+
 }  // namespace pm

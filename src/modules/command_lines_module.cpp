@@ -30,6 +30,10 @@ PyObject* command_parts_entry(PyObject*, PyObject* line) {
   return answer([&] { return command_parts(line); });
 }
 
+PyObject* command_programs_entry(PyObject*, PyObject* line) {
+  return answer([&] { return command_programs(line); });
+}
+
 PyObject* bare_lines_entry(PyObject*, PyObject* lines) {
   return answer([&] { return bare_lines(lines); });
 }
@@ -50,6 +54,10 @@ PyMethodDef kMethods[] = {
      "command_parts(line)\n--\n\n"
      "The parts of a command line between its operators, each a tuple of its words from\n"
      "the program on, normalised; None for a line left to the Python reader (not ASCII)."},
+    {"command_programs", command_programs_entry, METH_O,
+     "command_programs(line)\n--\n\n"
+     "The parts of command_parts(line) by program: {program: [words after it, ...]}, in\n"
+     "order; None for a line left to the Python reader."},
     {"bare_lines", bare_lines_entry, METH_O,
      "bare_lines(lines)\n--\n\n"
      "Each line case folded, without quotes, backslashes and slashes; None when a line is\n"
