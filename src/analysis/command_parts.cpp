@@ -4,6 +4,7 @@
 // every word and piece.
 #include "analysis/command_parts.hpp"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
